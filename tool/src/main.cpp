@@ -1,0 +1,6 @@
+#include "run_driver.h"
+
+int main(int argc, char** argv)
+{
+    return firmstep::RunFirmstep(argc, argv);
+}

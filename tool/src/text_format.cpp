@@ -1,0 +1,26 @@
+#include "text_format.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace firmstep {
+
+std::string FormatText(const char* format, ...)
+{
+    std::va_list args;
+    va_start(args, format);
+    std::va_list sizing;
+    va_copy(sizing, args);
+    const int length = std::vsnprintf(nullptr, 0, format, sizing);
+    va_end(sizing);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<std::size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, args);
+        text.resize(static_cast<std::size_t>(length));
+    }
+    va_end(args);
+    return text;
+}
+
+}  // namespace firmstep

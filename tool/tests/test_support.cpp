@@ -1,0 +1,95 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace firmstep::test {
+
+TempDir::TempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "firmstep-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& content)
+{
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory)
+{
+    std::vector<char*> argv;
+    std::string program = FIRMSTEP_PROGRAM;
+    argv.push_back(program.data());
+    std::vector<std::string> copies(args);
+    for (std::string& arg : copies)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return {};
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        return {};
+    }
+    if (child == 0) {
+        const int devNull = ::open("/dev/null", O_RDONLY);
+        if (devNull < 0 || ::dup2(devNull, STDIN_FILENO) < 0 || ::dup2(pipeFds[1], STDOUT_FILENO) < 0 ||
+            ::chdir(directory.c_str()) != 0)
+            ::_exit(126);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    ProgramResult result;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (got > 0)
+            result.output.append(buffer, static_cast<std::size_t>(got));
+        else if (got == 0 || errno != EINTR)
+            break;
+    }
+    ::close(pipeFds[0]);
+    int waitStatus = 0;
+    while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
+    }
+    result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+    return result;
+}
+
+std::string ExpectedBanner()
+{
+    return "\nfirmstep version 1.7.0.0 using Corvane 1.12.4.0\n"
+           "  Firmware download and activation utility for Veltrane VT drives\n\n";
+}
+
+}  // namespace firmstep::test

@@ -1,0 +1,39 @@
+// Helpers shared by the tool's tests: temporary directories, whole-file reads
+// and running the built program.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace firmstep::test {
+
+// A fresh directory removed again with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, const std::string& content);
+
+struct ProgramResult {
+    int status = -1;     // exit status, or -1 when the program did not exit normally
+    std::string output;  // everything written to standard output
+};
+
+// Runs the built firmstep with these arguments in the given directory, standard
+// input from /dev/null, and collects its standard output.
+ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory);
+
+// The banner that opens every run.
+std::string ExpectedBanner();
+
+}  // namespace firmstep::test
