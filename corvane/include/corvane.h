@@ -9,5 +9,6 @@
 #include "corvane/cv_resource.h"
 #include "corvane/cv_server.h"
 #include "corvane/cv_events.h"
+#include "corvane/cv_config.h"
 
 #endif /* CORVANE_H */

@@ -11,7 +11,7 @@ namespace {
 std::mutex g_outputLock;
 std::FILE* g_logFile = nullptr;
 
-void PrintLocked(const char* format, std::va_list args)
+FIRMSTEP_PRINTF(1, 0) void PrintLocked(const char* format, std::va_list args)
 {
     std::va_list copy;
     va_copy(copy, args);

@@ -1,13 +1,22 @@
 #include "run_driver.h"
 
 #include "command_line.h"
+#include "config_path.h"
+#include "drive_step.h"
+#include "drive_discovery.h"
 #include "exit_delay.h"
 #include "exit_status.h"
 #include "framework_log.h"
 #include "help_text.h"
 #include "output.h"
+#include "selection.h"
 #include "selection_hooks.h"
 #include "summary.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
 
 namespace firmstep {
 namespace {
@@ -97,6 +106,102 @@ void InitializeFrameworkStep(RunContext& run)
         RegisterFrameworkLogListener();
 }
 
+StepResult ConfigureFrameworkStep(RunContext& run)
+{
+    const std::string file = ResolveConfigurationFile(run.options.configFile);
+    if (CvHelper_ConfigureUsingINIFile(file.c_str(), &run.error))
+        return {};
+    ToolPrint("\nERROR: Config file - %s\n", run.error.message);
+    ToolFlush();
+    return EndRun(run, kExitConfiguration);
+}
+
+void WaitForBackgroundDiscoveryStep(RunContext& /*run*/)
+{
+    CrtSleepMili(kBackgroundDiscoveryMilliseconds);
+}
+
+StepResult MachineListStep(RunContext& run, CvUID& firstMachine)
+{
+    const auto machines = std::make_unique<CvUIDList>();
+    if (!CvMachineManager_GetMachineList(machines.get(), &run.error)) {
+        ToolPrint("ERROR: %s\n", run.error.message);
+        ToolFlush();
+        return EndRun(run, kExitMachineList);
+    }
+    if (machines->count <= 0) {
+        // Names the default file even when "-cfg" chose another one.
+        ToolPrint("There are no machines available, edit firmstep.ini and specify at least one machine\n");
+        ToolFlush();
+        return EndRun(run, kExitMachineList);
+    }
+    firstMachine = machines->uids[0];
+    return {};
+}
+
+StepResult DiscoverDrivesStep(RunContext& run, CvUID machine)
+{
+    if (DiscoverDrives(machine, run.state, run.error))
+        return {};
+    ToolPrint("ERROR: No VT drives found - %s", run.error.message);
+    ToolFlush();
+    return EndRun(run, kExitSuccess);
+}
+
+StepResult ListDrivesStep(RunContext& run)
+{
+    PrintDriveList(run.state);
+    ToolFlush();
+    if (run.state.Has(kFlagListOnly))
+        return EndRunWaitingFirst(run, kExitSuccess);
+    return {};
+}
+
+StepResult SelectDrivesStep(RunContext& run)
+{
+    if (run.state.Has(kFlagBatchMode) || run.state.Has(kFlagDeviceList) || run.state.Has(kFlagModelMode))
+        return {};
+    if (PromptForSelection(run.state, stdin) == SelectionOutcome::NothingSelected) {
+        ToolPrint("\nNo drives were selected, so no firmware was %s\n", OperationWord(run.state.flags));
+        ToolFlush();
+        return EndRunWaitingFirst(run, kExitSuccess);
+    }
+    ToolPrint("\n");
+    ToolFlush();
+    return {};
+}
+
+StepResult TransferLengthCheckStep(RunContext& run)
+{
+    if (!TransferLengthUnfitForAta(run.options.acceptedTransferLength, run.state.drives))
+        return {};
+    ToolPrint("ERROR: Firmware WAS NOT downloaded - incompatible '-cs <n>' specified '%d'\n",
+              run.options.acceptedTransferLength);
+    ToolFlush();
+    return EndRunWaitingFirst(run, kExitTransferLength);
+}
+
+void DriveSteps(RunContext& run)
+{
+    for (std::uint32_t i = 0; i < run.state.drives.count && i < kDriveTableCapacity; ++i)
+        RunDriveStep(run.options, i, run.state, run.error, run.successes, run.failures, run.exitStatus);
+}
+
+// A C++ exception thrown from these steps ends the run quietly, as the last
+// part of an ordinary end without shutting the framework down: the fault may
+// have left it in any state. Processor faults (SIGSEGV, SIGBUS, SIGILL, SIGFPE)
+// are deliberately not caught: nothing can be trusted after one, resuming is
+// undefined, and neither the exit delay nor closing the log file is safe from a
+// signal handler, so the default action ends the process with the signal.
+int RunGuarded(RunContext& run, const std::function<int(RunContext&)>& steps)
+{
+    try {
+        return steps(run);
+    } catch (...) {
+        return AbandonRun(run, run.exitStatus);
+    }
+}
+
 int SummaryStep(RunContext& run)
 {
     PrintSummary(run.state.flags, run.successes, run.failures);
@@ -118,10 +223,26 @@ int RunFirmstep(int argc, char** argv)
         return *end;
     InitializeFrameworkStep(run);
 
-    // Configuration, discovery, listing, selection and the per-drive work follow
-    // here, ending in SummaryStep. Until they are in place the run ends once
-    // the framework has come up.
-    return EndRun(run, kExitSuccess);
+    if (StepResult end = ConfigureFrameworkStep(run))
+        return *end;
+    WaitForBackgroundDiscoveryStep(run);
+    CvUID machine = CV_UID_NONE;
+    if (StepResult end = MachineListStep(run, machine))
+        return *end;
+
+    // Steps from discovery to the summary run under the guard.
+    return RunGuarded(run, [machine](RunContext& guarded) -> int {
+        if (StepResult end = DiscoverDrivesStep(guarded, machine))
+            return *end;
+        if (StepResult end = ListDrivesStep(guarded))
+            return *end;
+        if (StepResult end = SelectDrivesStep(guarded))
+            return *end;
+        if (StepResult end = TransferLengthCheckStep(guarded))
+            return *end;
+        DriveSteps(guarded);
+        return SummaryStep(guarded);
+    });
 }
 
 }  // namespace firmstep

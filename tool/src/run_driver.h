@@ -6,6 +6,7 @@
 
 #include <corvane.h>
 
+#include <functional>
 #include <optional>
 
 namespace firmstep {
@@ -34,8 +35,32 @@ void PrintBannerStep(RunContext& run);
 StepResult ParseCommandLineStep(RunContext& run);
 StepResult ReadModelFileStep(RunContext& run);
 void InitializeFrameworkStep(RunContext& run);
+// Configures the framework from the configuration file ("-cfg", else the
+// default one); a failure ends the run with status 4.
+StepResult ConfigureFrameworkStep(RunContext& run);
+// Gives the plug-ins' background discovery time to register the disks.
+inline constexpr int kBackgroundDiscoveryMilliseconds = 1000;
+void WaitForBackgroundDiscoveryStep(RunContext& run);
+// Reads the machine list into firstMachine; an unreadable or empty list ends
+// the run with status 5.
+StepResult MachineListStep(RunContext& run, CvUID& firstMachine);
+// Finds the VT drives of `machine`; no drive (or a failed walk) ends the run.
+StepResult DiscoverDrivesStep(RunContext& run, CvUID machine);
+// Prints the drive list; "-list" ends the run there.
+StepResult ListDrivesStep(RunContext& run);
+// Asks which drives to act on, unless batch mode, "-dev" or "-model" decided it.
+StepResult SelectDrivesStep(RunContext& run);
+// An accepted "-cs" that is not a multiple of 512 while an ATA drive was
+// discovered ends the run with status 2.
+StepResult TransferLengthCheckStep(RunContext& run);
+// The per-drive step for every row of the drive table.
+void DriveSteps(RunContext& run);
 // Prints the summary and ends the run with the status the drives left.
 int SummaryStep(RunContext& run);
+
+// Runs the steps from discovery to the summary; an exception thrown there
+// abandons the run (AbandonRun) with the exit status reached so far.
+int RunGuarded(RunContext& run, const std::function<int(RunContext&)>& steps);
 
 // Ways to end a run. Each waits the exit delay and closes the log file last.
 // Shuts the framework down (when it is up), then waits.

@@ -1,6 +1,8 @@
 // Process-wide state of a run that the parser sets and every later step reads.
 #pragma once
 
+#include "drive_table.h"
+
 #include <cstdint>
 
 namespace firmstep {
@@ -27,6 +29,11 @@ struct RunState {
     std::uint32_t flags = 0;
     std::int32_t sdsbPort = 0;               // only 1 changes behaviour
     const char* deviceListText = nullptr;    // last "-dev" value, into the argument vector
+    // Set when a selection text named drives: only marked rows are listed and
+    // acted on from then on.
+    bool explicitSelection = false;
+    // The drives found; "-dev" marks rows before discovery fills them.
+    DriveTable drives{};
 
     bool Has(std::uint32_t flag) const { return (flags & flag) != 0; }
 };

@@ -1,17 +1,19 @@
-// Placeholders until drive selection is in place: a device list proceeds without
-// marking anything, and no model-string entry is ever read.
+// Drive selection as the command line and the run driver reach it.
 #include "selection_hooks.h"
+
+#include "model_strings.h"
+#include "selection.h"
 
 namespace firmstep {
 
-SelectionOutcome ApplyDeviceListSelection(const char* /*text*/, RunState& /*state*/)
+SelectionOutcome ApplyDeviceListSelection(const char* text, RunState& state)
 {
-    return SelectionOutcome::Proceed;
+    return ParseSelectionText(text, state.drives, state.explicitSelection);
 }
 
-int ReadModelStringFile(const char* /*path*/)
+int ReadModelStringFile(const char* path)
 {
-    return 0;
+    return ReadModelStringFileInto(path, RunModelTable());
 }
 
 }  // namespace firmstep

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -39,8 +40,42 @@ void WriteFile(const std::filesystem::path& path, const std::string& content)
     std::ofstream(path, std::ios::binary) << content;
 }
 
+namespace {
+
+// The current environment with the given variables set; built before fork so
+// the child only calls execve.
+std::vector<std::string> EnvironmentWith(const Environment& environment)
+{
+    std::vector<std::string> result;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const bool replaced = std::any_of(environment.begin(), environment.end(), [&](const auto& variable) {
+            return text.compare(0, variable.first.size() + 1, variable.first + "=") == 0;
+        });
+        if (!replaced)
+            result.push_back(text);
+    }
+    for (const auto& [name, value] : environment)
+        result.push_back(name + "=" + value);
+    return result;
+}
+
+}  // namespace
+
 ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory)
 {
+    return RunProgram(args, directory, {});
+}
+
+ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory,
+                         const Environment& environment)
+{
+    std::vector<std::string> variables = EnvironmentWith(environment);
+    std::vector<char*> envp;
+    for (std::string& variable : variables)
+        envp.push_back(variable.data());
+    envp.push_back(nullptr);
+
     std::vector<char*> argv;
     std::string program = FIRMSTEP_PROGRAM;
     argv.push_back(program.data());
@@ -65,7 +100,7 @@ ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesy
             ::_exit(126);
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
-        ::execv(argv[0], argv.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     ::close(pipeFds[1]);

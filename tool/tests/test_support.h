@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace firmstep::test {
@@ -32,6 +33,11 @@ struct ProgramResult {
 // Runs the built firmstep with these arguments in the given directory, standard
 // input from /dev/null, and collects its standard output.
 ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory);
+
+// Variables added to (or replaced in) the program's environment.
+using Environment = std::vector<std::pair<std::string, std::string>>;
+ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory,
+                         const Environment& environment);
 
 // The banner that opens every run.
 std::string ExpectedBanner();

@@ -1,0 +1,253 @@
+#include "local_machine.h"
+
+#include <memory>
+#include <new>
+
+#include "command_relay.h"
+#include "machine_list.h"
+
+namespace cvpl_local {
+namespace {
+
+LocalMachine& State(void* userData) { return *static_cast<LocalMachine*>(userData); }
+
+int FailNotConnected(const LocalMachine& machine, CvError* error)
+{
+    return CvSetThreadError(error, CV_ERROR_FAILED, "Machine %d is not connected", static_cast<int>(machine.machine));
+}
+
+// Runs call(client UID) -> int without the state mutex once the machine is
+// known to be connected; its result and error are returned unchanged.
+template <class Call>
+int WhenConnected(void* userData, CvError* error, Call&& call)
+{
+    CvUID client = CV_UID_NONE;
+    if (!RequireConnected(State(userData), &client, error)) return 0;
+    return call(client);
+}
+
+// ---- Connection ------------------------------------------------------------
+
+int Connect(void* userData, const StringMap*, CvError* error)
+{
+    LocalMachine& machine = State(userData);
+    std::lock_guard change(machine.listenerChange);
+    CvHotplugListener* events = nullptr;
+    CvLogListener* logs = nullptr;
+    {
+        std::lock_guard lock(machine.mutex);
+        if (machine.connected != 0)
+            return CvSetThreadError(error, CV_ERROR_FAILED, "Machine %d is already connected",
+                                    static_cast<int>(machine.machine));
+        machine.connected = 1;
+        if (machine.client == CV_UID_NONE) machine.client = CvNextUID();
+        events = machine.eventListener;
+        logs = machine.logListener;
+    }
+    if (events != nullptr) CvHotplugEventManager_AddListener(events);
+    if (logs != nullptr) CvLogEventManager_AddListener(logs);
+    return CvSetNoThreadError(error);
+}
+
+// Clears the connected flag; false when it was not set.
+bool MarkDisconnected(LocalMachine& machine, CvHotplugListener** events, CvLogListener** logs)
+{
+    std::lock_guard lock(machine.mutex);
+    if (machine.connected == 0) return false;
+    machine.connected = 0;
+    *events = machine.eventListener;
+    *logs = machine.logListener;
+    return true;
+}
+
+void Detach(CvHotplugListener* events, CvLogListener* logs)
+{
+    if (events != nullptr) CvHotplugEventManager_RemoveListener(events);
+    if (logs != nullptr) CvLogEventManager_RemoveListener(logs);
+}
+
+int Disconnect(void* userData, CvError* error)
+{
+    LocalMachine& machine = State(userData);
+    std::lock_guard change(machine.listenerChange);
+    CvHotplugListener* events = nullptr;
+    CvLogListener* logs = nullptr;
+    if (!MarkDisconnected(machine, &events, &logs))
+        return CvSetThreadError(error, CV_ERROR_FAILED, "Machine %d is already disconnected",
+                                static_cast<int>(machine.machine));
+    Detach(events, logs);
+    return CvSetNoThreadError(error);
+}
+
+int IsConnected(void* userData, int* connected, CvError* error)
+{
+    LocalMachine& machine = State(userData);
+    std::lock_guard lock(machine.mutex);
+    if (connected != nullptr) *connected = machine.connected != 0 ? 1 : 0;
+    return CvSetNoThreadError(error);
+}
+
+// The two listener setters: swap the stored listener and, while connected,
+// move the attachment from the old one to the new one.
+template <class Listener, Listener* LocalMachine::*Field, void (*Add)(Listener*), void (*Remove)(Listener*)>
+int SetListener(void* userData, Listener* listener, Listener** previous, CvError* error)
+{
+    LocalMachine& machine = State(userData);
+    std::lock_guard change(machine.listenerChange);
+    Listener* old = nullptr;
+    bool connected = false;
+    {
+        std::lock_guard lock(machine.mutex);
+        old = machine.*Field;
+        machine.*Field = listener;
+        connected = machine.connected != 0;
+    }
+    if (connected && old != nullptr) Remove(old);
+    if (previous != nullptr) *previous = old;
+    if (connected && listener != nullptr) Add(listener);
+    return CvSetNoThreadError(error);
+}
+
+// ---- Forwarded to the managers of this process -----------------------------
+
+int GetResourceList(void* userData, CvUIDList* list, CvError* error)
+{
+    return WhenConnected(userData, error, [&](CvUID) { return CvResourceManager_GetResourceList(list, error); });
+}
+
+int GetMachineServiceList(void* userData, CvUIDList* list, CvError* error)
+{
+    return WhenConnected(userData, error,
+                         [&](CvUID) { return CvMachineServiceManager_GetMachineServiceList(list, error); });
+}
+
+int MachineServiceGetInfo(void* userData, CvUID service, CvServiceInfo* info, CvError* error)
+{
+    return WhenConnected(userData, error, [&](CvUID) { return CvMachineService_GetInfo(service, info, error); });
+}
+
+int MachineServiceExecute(void* userData, CvUID service, CvCommand* command, CvError* error)
+{
+    return WhenConnected(userData, error, [&](CvUID client) {
+        return CvMachineService_ExecuteCommand(service, client, command, error);
+    });
+}
+
+int MachineServiceSubmit(void* userData, CvUID service, CvCommand* command, CvCommandCompletion* completion,
+                         CvError* error)
+{
+    return WhenConnected(userData, error, [&](CvUID client) {
+        return RelaySubmit(State(userData), completion, error, [&](CvCommandCompletion* relayed) {
+            return CvMachineService_SubmitCommand(service, client, command, relayed, error);
+        });
+    });
+}
+
+int MachineServiceAbort(void* userData, CvUID service, uint32_t tag, CvError* error)
+{
+    return WhenConnected(userData, error,
+                         [&](CvUID client) { return CvMachineService_AbortCommand(service, client, tag, error); });
+}
+
+int ResourceGetInfo(void* userData, CvUID resource, CvResourceInfo* info, CvError* error)
+{
+    return WhenConnected(userData, error, [&](CvUID) { return CvResource_GetInfo(resource, info, error); });
+}
+
+int ResourceGetServiceList(void* userData, CvUID resource, CvUIDList* list, CvError* error)
+{
+    return WhenConnected(userData, error, [&](CvUID) { return CvResource_GetServiceList(resource, list, error); });
+}
+
+int ResourceServiceGetInfo(void* userData, CvUID resource, CvUID service, CvServiceInfo* info, CvError* error)
+{
+    return WhenConnected(userData, error,
+                         [&](CvUID) { return CvResourceService_GetInfo(resource, service, info, error); });
+}
+
+int ResourceServiceExecute(void* userData, CvUID resource, CvUID service, CvCommand* command, CvError* error)
+{
+    return WhenConnected(userData, error, [&](CvUID client) {
+        return CvResourceService_ExecuteCommand(resource, service, client, command, error);
+    });
+}
+
+int ResourceServiceSubmit(void* userData, CvUID resource, CvUID service, CvCommand* command,
+                          CvCommandCompletion* completion, CvError* error)
+{
+    return WhenConnected(userData, error, [&](CvUID client) {
+        return RelaySubmit(State(userData), completion, error, [&](CvCommandCompletion* relayed) {
+            return CvResourceService_SubmitCommand(resource, service, client, command, relayed, error);
+        });
+    });
+}
+
+int ResourceServiceAbort(void* userData, CvUID resource, CvUID service, uint32_t tag, CvError* error)
+{
+    return WhenConnected(userData, error, [&](CvUID client) {
+        return CvResourceService_AbortCommand(resource, service, client, tag, error);
+    });
+}
+
+// ---- Disposal --------------------------------------------------------------
+
+// The machine manager calls this once no call is in progress on the machine and
+// no submitted command is outstanding.
+int Dispose(void* userData, CvError* error)
+{
+    std::unique_ptr<LocalMachine> machine(&State(userData));
+    // A machine destroyed while connected leaves no listener attached behind it:
+    // its client could never detach them any more.
+    CvHotplugListener* events = nullptr;
+    CvLogListener* logs = nullptr;
+    if (MarkDisconnected(*machine, &events, &logs)) Detach(events, logs);
+    const CvUID uid = machine->machine;
+    MachineList& list = machine->list;
+    machine.reset();
+    list.remove(uid);
+    return CvSetNoThreadError(error);
+}
+
+}  // namespace
+
+bool RequireConnected(LocalMachine& machine, CvUID* client, CvError* error)
+{
+    std::lock_guard lock(machine.mutex);
+    if (machine.connected == 0) {
+        FailNotConnected(machine, error);
+        return false;
+    }
+    *client = machine.client;
+    return true;
+}
+
+bool FillMachineDescriptor(CvUID machine, MachineList& list, CvMachineDescriptor* descriptor)
+{
+    std::unique_ptr<LocalMachine> state(new (std::nothrow) LocalMachine(machine, list));
+    if (!state) return false;
+    descriptor->connect = Connect;
+    descriptor->disconnect = Disconnect;
+    descriptor->isConnected = IsConnected;
+    descriptor->setEventListener =
+        SetListener<CvHotplugListener, &LocalMachine::eventListener, CvHotplugEventManager_AddListener,
+                    CvHotplugEventManager_RemoveListener>;
+    descriptor->setLoggingListener = SetListener<CvLogListener, &LocalMachine::logListener,
+                                                 CvLogEventManager_AddListener, CvLogEventManager_RemoveListener>;
+    descriptor->getResourceList = GetResourceList;
+    descriptor->getMachineServiceList = GetMachineServiceList;
+    descriptor->machineServiceGetInfo = MachineServiceGetInfo;
+    descriptor->machineServiceExecuteCommand = MachineServiceExecute;
+    descriptor->machineServiceSubmitCommand = MachineServiceSubmit;
+    descriptor->machineServiceAbortCommand = MachineServiceAbort;
+    descriptor->resourceGetInfo = ResourceGetInfo;
+    descriptor->resourceGetServiceList = ResourceGetServiceList;
+    descriptor->resourceServiceGetInfo = ResourceServiceGetInfo;
+    descriptor->resourceServiceExecuteCommand = ResourceServiceExecute;
+    descriptor->resourceServiceSubmitCommand = ResourceServiceSubmit;
+    descriptor->resourceServiceAbortCommand = ResourceServiceAbort;
+    descriptor->dispose = Dispose;
+    descriptor->userData = state.release();
+    return true;
+}
+
+}  // namespace cvpl_local

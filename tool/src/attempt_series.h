@@ -1,0 +1,18 @@
+// Repeating a download or activation that failed: each operation gets up to the
+// attempt count of tries, the later ones announced and spaced 2 s apart.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+namespace firmstep {
+
+inline constexpr std::uint32_t kRetryPauseMilliseconds = 2000;
+
+// Calls `attempt` until it returns true or `attempts` tries have been made
+// (at least one). Before every try after the first it waits the retry pause and
+// prints "  Retry attempt %u\n" with the number of the retry. Returns whether a
+// try succeeded; the error record keeps the reason of the last failed try.
+bool RunAttemptSeries(std::uint32_t attempts, const std::function<bool()>& attempt);
+
+}  // namespace firmstep

@@ -1,0 +1,53 @@
+#include "nvme_admin.h"
+
+#include "framework_calls.h"
+
+#include <atomic>
+#include <climits>
+
+namespace firmstep {
+namespace {
+
+std::atomic<std::int32_t> g_nextCommandNumber{0};
+
+}  // namespace
+
+std::uint32_t NextNvmeCommandNumber()
+{
+    std::int32_t current = g_nextCommandNumber.load();
+    std::int32_t next;
+    do {
+        next = current == INT32_MAX ? 0 : current + 1;
+    } while (!g_nextCommandNumber.compare_exchange_weak(current, next));
+    return static_cast<std::uint32_t>(current);
+}
+
+void SetNvmeCommandNumber(std::int32_t next)
+{
+    g_nextCommandNumber.store(next < 0 ? 0 : next);
+}
+
+int ExecuteNvmeAdmin(CvUID machine, AccessPath path, NvmeCommandBlock& block, void* data,
+                     std::uint32_t dataLength, CvError& error)
+{
+    CvCommand command{};
+    command.function = NVME_DEVICE_FUNCTION_ADMIN_COMMAND;
+    command.tag = NextNvmeCommandNumber();
+    command.buffers[0] = &block;
+    command.bufferLengths[0] = sizeof block;
+    command.buffers[1] = data;
+    command.bufferLengths[1] = dataLength;
+    return Framework().executeCommand(machine, path.resource, path.service, &command, &error);
+}
+
+bool NvmeCompletionFailed(const NvmeCommandBlock& block)
+{
+    return NvmeCompletion_Failed(&block.completion) != 0;
+}
+
+int NvmeStatusCode(const NvmeCommandBlock& block)
+{
+    return block.completion.statusField >> 1;
+}
+
+}  // namespace firmstep

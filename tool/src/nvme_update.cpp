@@ -1,0 +1,143 @@
+#include "nvme_update.h"
+
+#include "attempt_series.h"
+#include "drive_identity.h"
+#include "framework_calls.h"
+#include "nvme_admin.h"
+#include "output.h"
+#include "run_state.h"
+
+#include <device_contracts.h>
+
+namespace firmstep {
+namespace {
+
+constexpr std::uint64_t kFirmwareCommandTimeoutNs = 60000000000ull;
+constexpr std::uint8_t kMaxSlotOrAction = 7;
+
+NvmeCommandBlock MakeBlock(std::uint8_t opcode, std::uint32_t dword10, std::uint32_t dword11)
+{
+    NvmeCommandBlock block{};
+    block.submission.opcode = opcode;
+    block.submission.namespaceId = 0;
+    block.submission.cdw10 = dword10;
+    block.submission.cdw11 = dword11;
+    block.timeout = kFirmwareCommandTimeoutNs;
+    return block;
+}
+
+}  // namespace
+
+int NvmeImageDownload(CvUID machine, AccessPath path, std::span<std::uint8_t> image,
+                      std::uint32_t transferLength, bool debug, CvError& error)
+{
+    const auto imageLength = static_cast<std::uint32_t>(image.size());
+    if (!CheckNvmeDownload(transferLength, error) || imageLength % 4 != 0)
+        return CvSetError(&error, CV_ERROR_INVALID_INPUT, "Firmware image download failed");
+
+    for (std::uint32_t offset = 0; offset < imageLength;) {
+        const std::uint32_t length = imageLength - offset < transferLength ? imageLength - offset : transferLength;
+        if (debug) {
+            ToolPrint(" offset %Xh; length %Xh\n", offset, length);
+            ToolFlush();
+        }
+        NvmeCommandBlock block = MakeBlock(NVME_ADMIN_FIRMWARE_IMAGE_DOWNLOAD, length / 4 - 1, offset / 4);
+        if (!ExecuteNvmeAdmin(machine, path, block, image.data() + offset, length, error))
+            return 0;
+        if (NvmeCompletionFailed(block))
+            return CvSetError(&error, NvmeStatusCode(block), "Firmware image download failed");
+        offset += length;
+    }
+    return 1;
+}
+
+int NvmeCommit(CvUID machine, AccessPath path, std::uint8_t slot, std::uint8_t action, CvError& error)
+{
+    if (slot > kMaxSlotOrAction || action > kMaxSlotOrAction)
+        return CvSetError(&error, CV_ERROR_INVALID_INPUT, "Firmware commit failed; invalid slot or action");
+    NvmeCommandBlock block = MakeBlock(NVME_ADMIN_FIRMWARE_COMMIT, std::uint32_t{action} * 8u + slot, 0);
+    if (!ExecuteNvmeAdmin(machine, path, block, nullptr, 0, error))
+        return 0;
+    if (NvmeCompletionFailed(block))
+        return CvSetError(&error, NvmeStatusCode(block), "Firmware activate failed");
+    return 1;
+}
+
+int NvmeReset(CvUID machine, AccessPath path, CvError& error)
+{
+    CvCommand command{};
+    command.function = NVME_DEVICE_FUNCTION_CONTROLLER_RESET;
+    command.tag = 0;
+    return Framework().executeCommand(machine, path.resource, path.service, &command, &error);
+}
+
+bool CheckNvmeDownload(std::uint32_t transferLength, CvError& error)
+{
+    if (transferLength == 0 || transferLength % 4 != 0)
+        return CvSetError(&error, CV_ERROR_INVALID_INPUT,
+                          "Firmware download failed; I/O transfer length %u is not a multiple of 4 bytes",
+                          transferLength) != 0;
+    return true;
+}
+
+int NvmeUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& error)
+{
+    int result = 1;
+    if (!request.image.empty()) {
+        ToolPrint("  Downloading firmware (I/O transfer length = %u) ...\n", request.transferLength);
+        ToolFlush();
+        const bool downloaded = RunAttemptSeries(request.attempts, [&] {
+            return NvmeImageDownload(request.machine, request.path, request.image, request.transferLength,
+                                     request.Has(kFlagDebug), error) != 0;
+        });
+        if (downloaded) {
+            ToolPrint("  SUCCESS: Firmware image download completed successfully\n");
+            ToolFlush();
+        } else {
+            result = 0;
+        }
+    }
+
+    if (result == 1 && request.Has(kFlagActivate)) {
+        const int slots = NvmeSlotCount(identity.firmwareUpdate);
+        if (request.nvmeSlot >= slots) {
+            ToolPrint("  WARNING: The device %d has %d slots, but trying to commit to slot %d anyway\n",
+                      static_cast<int>(request.driveNumber), slots, request.nvmeSlot);
+            ToolFlush();
+        }
+        const bool committed = RunAttemptSeries(request.attempts, [&] {
+            return NvmeCommit(request.machine, request.path, request.nvmeSlot, request.nvmeCommitAction, error) != 0;
+        });
+        if (committed) {
+            ToolPrint("  SUCCESS: NVMe firmware commit completed successfully\n");
+            ToolFlush();
+        } else {
+            result = 0;
+        }
+    }
+
+    if (result == 1 && request.Has(kFlagNvmeReset)) {
+        const bool reset = RunAttemptSeries(request.attempts, [&] {
+            return NvmeReset(request.machine, request.path, error) != 0;
+        });
+        if (reset) {
+            ToolPrint("  SUCCESS: NVMe reset completed successfully\n");
+            ToolFlush();
+        } else {
+            result = 0;
+        }
+    }
+
+    // The refresh has its own error record, so that a failed update keeps its
+    // reason for the FAILURE lines.
+    CvError identifyError{};
+    if (ReadNvmeIdentity(request.machine, request.path, identity, identifyError))
+        ToolPrint("  %s  %s  FW %s\n", identity.model, identity.serialNumber, identity.firmwareRevision);
+    else
+        ToolPrint("  ERROR retrieving Identify data for Device %d: %s\n  Error Code: %d\n",
+                  static_cast<int>(request.driveNumber), identifyError.message, identifyError.code);
+    ToolFlush();
+    return result;
+}
+
+}  // namespace firmstep

@@ -1,0 +1,160 @@
+#include "scsi_update.h"
+
+#include "attempt_series.h"
+#include "drive_identity.h"
+#include "framework_calls.h"
+#include "output.h"
+#include "run_state.h"
+
+#include <device_contracts.h>
+
+namespace firmstep {
+namespace {
+
+constexpr std::uint8_t kWriteBuffer = 0x3B;
+constexpr std::uint8_t kCdbLength = 10;
+constexpr std::uint32_t kRefreshPauseMilliseconds = 2000;
+
+void PrintCdb(const ScsiCommandBlock& block)
+{
+    for (unsigned i = 0; i < kCdbLength; ++i)
+        ToolPrint("SCSI CDB[%u]= %u (0x%02X)\n", i, block.cdb[i], block.cdb[i]);
+}
+
+void PrintStatusAndSense(const ScsiCommandBlock& block)
+{
+    ToolPrint("SCSI Status = %d\n", block.status);
+    const unsigned senseLength = block.senseLength < SCSI_SENSE_CAPACITY ? block.senseLength : SCSI_SENSE_CAPACITY;
+    for (unsigned i = 0; i < senseLength; ++i)
+        ToolPrint("SCSI Sense[%u]= %u (0x%X)\n", i, block.sense[i], block.sense[i]);
+    ToolFlush();
+}
+
+int Execute(CvUID machine, AccessPath path, ScsiCommandBlock& block, void* data, std::uint32_t length,
+            CvError& error)
+{
+    CvCommand command{};
+    command.function = DEVICE_FUNCTION_DO_COMMAND;
+    command.tag = CV_COMMAND_TAG_NONE;
+    command.buffers[0] = &block;
+    command.bufferLengths[0] = sizeof block;
+    command.buffers[1] = data;
+    command.bufferLengths[1] = length;
+    return Framework().executeCommand(machine, path.resource, path.service, &command, &error);
+}
+
+}  // namespace
+
+int ScsiDownload(CvUID machine, AccessPath path, std::span<std::uint8_t> image, std::uint32_t transferLength,
+                 std::uint8_t mode, bool debug, CvError& error)
+{
+    const auto imageLength = static_cast<std::uint32_t>(image.size());
+    if (transferLength == 0 || imageLength > kScsiMaxImageLength)
+        return CvSetError(&error, CV_ERROR_INVALID_INPUT, "Firmware download failed");
+
+    for (std::uint32_t offset = 0; offset < imageLength;) {
+        const std::uint32_t length = imageLength - offset < transferLength ? imageLength - offset : transferLength;
+        ScsiCommandBlock block{};
+        block.direction = SCSI_DIRECTION_OUT;
+        block.cdbLength = kCdbLength;
+        block.cdb[0] = kWriteBuffer;
+        block.cdb[1] = static_cast<std::uint8_t>(mode & 0x1F);
+        block.cdb[2] = 0;
+        block.cdb[3] = static_cast<std::uint8_t>(offset >> 16);
+        block.cdb[4] = static_cast<std::uint8_t>(offset >> 8);
+        block.cdb[5] = static_cast<std::uint8_t>(offset);
+        block.cdb[6] = static_cast<std::uint8_t>(length >> 16);
+        block.cdb[7] = static_cast<std::uint8_t>(length >> 8);
+        block.cdb[8] = static_cast<std::uint8_t>(length);
+        block.cdb[9] = 0;
+        if (debug) {
+            ToolPrint(" parameters.dataLengths[ 1 ]=%d\n", static_cast<int>(length));
+            PrintCdb(block);
+            ToolFlush();
+        }
+        if (!Execute(machine, path, block, image.data() + offset, length, error))
+            return 0;
+        if (block.status != 0) {
+            if (debug)
+                PrintStatusAndSense(block);
+            return CvSetError(&error, block.status, "Firmware download failed");
+        }
+        offset += length;
+    }
+    return 1;
+}
+
+int ScsiActivate(CvUID machine, AccessPath path, bool debug, CvError& error)
+{
+    ScsiCommandBlock block{};
+    block.direction = SCSI_DIRECTION_NONE;
+    block.cdbLength = kCdbLength;
+    block.cdb[0] = kWriteBuffer;
+    block.cdb[1] = kScsiActivateMode;
+    if (debug) {
+        PrintCdb(block);
+        ToolFlush();
+    }
+    const int result = Execute(machine, path, block, nullptr, 0, error);
+    // The status decides even when the call failed: a server that could not
+    // deliver the command leaves 0xFF there.
+    if (block.status == 0)
+        return result;
+    if (debug)
+        PrintStatusAndSense(block);
+    return CvSetError(&error, block.status, "Firmware activate failed");
+}
+
+bool CheckScsiDownload(const char* fileName, std::uint64_t imageLength, std::uint32_t transferLength,
+                       CvError& error)
+{
+    if (imageLength > kScsiMaxImageLength)
+        return CvSetError(&error, CV_ERROR_INVALID_INPUT,
+                          "Firmware download failed; firmware file '%s' is %llu bytes long, "
+                          "more than the %u bytes a SCSI download can carry",
+                          fileName, static_cast<unsigned long long>(imageLength), kScsiMaxImageLength) != 0;
+    if (transferLength == 0)
+        return CvSetError(&error, CV_ERROR_INVALID_INPUT,
+                          "Firmware download failed; I/O transfer length is 0") != 0;
+    return true;
+}
+
+int ScsiUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& error)
+{
+    const bool debug = request.Has(kFlagDebug);
+    if (!request.image.empty()) {
+        ToolPrint("  Downloading firmware (I/O transfer length = %u) ...\n", request.transferLength);
+        ToolFlush();
+        const bool downloaded = RunAttemptSeries(request.attempts, [&] {
+            return ScsiDownload(request.machine, request.path, request.image, request.transferLength,
+                                request.sasMode, debug, error) != 0;
+        });
+        if (!downloaded)
+            return 0;
+        ToolPrint("  SUCCESS: Firmware download completed successfully\n");
+        ToolFlush();
+    }
+
+    if (request.Has(kFlagActivate)) {
+        ToolPrint("  Activating firmware...\n");
+        ToolFlush();
+        const bool activated = RunAttemptSeries(request.attempts, [&] {
+            return ScsiActivate(request.machine, request.path, debug, error) != 0;
+        });
+        if (!activated)
+            return 0;
+        ToolPrint("  SUCCESS: Activate firmware completed successfully\n");
+        ToolFlush();
+    }
+
+    Framework().sleepMilliseconds(kRefreshPauseMilliseconds);
+    if (ReadScsiIdentity(request.machine, request.path, identity, error))
+        ToolPrint("  %s  %s  FW %s\n", identity.model, identity.serialNumber, identity.firmwareRevision);
+    else
+        ToolPrint("  ERROR retrieving Inquiry data for Device %d: %s\n  Error Code: %d\n",
+                  static_cast<int>(request.driveNumber), error.message, error.code);
+    ToolFlush();
+    return 1;
+}
+
+}  // namespace firmstep

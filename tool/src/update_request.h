@@ -1,0 +1,30 @@
+// What one update of one drive through one access path needs: where to send,
+// how often to try, the segment size, the image and the run's choices.
+#pragma once
+
+#include "drive_table.h"
+
+#include <corvane.h>
+
+#include <cstdint>
+#include <span>
+
+namespace firmstep {
+
+struct UpdateRequest {
+    CvUID machine = CV_UID_NONE;
+    AccessPath path{CV_UID_NONE, CV_UID_NONE};
+    std::uint32_t driveNumber = 0;
+    std::uint32_t attempts = 1;         // tries per operation ("-retries")
+    std::uint32_t transferLength = 0;   // bytes per command
+    std::span<std::uint8_t> image;      // empty when there is nothing to download
+    std::uint32_t flags = 0;            // run flags (RunFlag)
+    std::int32_t sdsbPort = 0;          // 1 addresses the second port of an ATA drive
+    std::uint8_t sasMode = 7;           // WRITE BUFFER mode of the download
+    std::uint8_t nvmeSlot = 0;
+    std::uint8_t nvmeCommitAction = 0;
+
+    bool Has(std::uint32_t flag) const { return (flags & flag) != 0; }
+};
+
+}  // namespace firmstep
