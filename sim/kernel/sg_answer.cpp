@@ -1,0 +1,233 @@
+// SG_IO as the kernel's SCSI layer and libata's SCSI-to-ATA translation answer it.
+#include "sg_answer.h"
+
+#include <scsi/sg.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <span>
+#include <string>
+
+#include "simdrive/ata_drive.h"
+#include "simdrive/scsi_drive.h"
+
+namespace simdrive {
+
+namespace {
+
+constexpr uint8_t kAtaPassThrough16 = 0x85;
+constexpr uint8_t kDriverSense = 0x08;  // DRIVER_SENSE: sense data is valid
+// SAT protocol field values.
+constexpr uint8_t kSatNonData = 3;
+constexpr uint8_t kSatPioIn = 4;
+constexpr uint8_t kSatPioOut = 5;
+constexpr uint8_t kSatDma = 6;
+
+void clearResults(sg_io_hdr& request) {
+    request.status = 0;
+    request.masked_status = 0;
+    request.msg_status = 0;
+    request.sb_len_wr = 0;
+    request.host_status = 0;
+    request.driver_status = 0;
+    request.resid = 0;
+    request.duration = 0;
+    request.info = 0;
+}
+
+void checkCondition(sg_io_hdr& request, std::span<const uint8_t> sense) {
+    request.status = scsi::kStatusCheckCondition;
+    request.masked_status = scsi::kStatusCheckCondition >> 1;
+    request.driver_status = kDriverSense;
+    request.info |= SG_INFO_CHECK;
+    std::size_t length = std::min<std::size_t>(sense.size(), request.mx_sb_len);
+    if (request.sbp != nullptr && length != 0) std::memcpy(request.sbp, sense.data(), length);
+    request.sb_len_wr = static_cast<unsigned char>(request.sbp != nullptr ? length : 0);
+}
+
+// Fixed-format sense with a key and ASC/ASCQ, as the translation reports its own refusals.
+void refuse(sg_io_hdr& request, uint8_t key, uint16_t ascq) {
+    uint8_t sense[18] = {0x70, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0,
+                         static_cast<uint8_t>(ascq >> 8), static_cast<uint8_t>(ascq & 0xFF), 0, 0, 0, 0};
+    request.resid = static_cast<int>(request.dxfer_len);
+    checkCondition(request, sense);
+}
+
+std::span<uint8_t> dataOf(const sg_io_hdr& request) {
+    if (request.dxfer_len == 0 || request.dxferp == nullptr) return {};
+    return {static_cast<uint8_t*>(request.dxferp), request.dxfer_len};
+}
+
+int ataPassThrough(AtaDrive& drive, sg_io_hdr& request) {
+    const uint8_t* cdb = request.cmdp;
+    uint8_t protocol = (cdb[1] >> 1) & 0x0F;
+    bool extend = (cdb[1] & 0x01) != 0;
+    bool checkCond = (cdb[2] & 0x20) != 0;
+    bool fromDevice = (cdb[2] & 0x08) != 0;
+    bool hasLength = (cdb[2] & 0x03) != 0;
+
+    AtaRequest ata;
+    ata.extended = extend;
+    AtaInputs& in = ata.registers;
+    in.features = cdb[4];
+    in.count = cdb[6];
+    in.lbaLow = cdb[8];
+    in.lbaMid = cdb[10];
+    in.lbaHigh = cdb[12];
+    in.device = cdb[13];
+    in.command = cdb[14];
+    if (extend) {
+        in.featuresExp = cdb[3];
+        in.countExp = cdb[5];
+        in.lbaLowExp = cdb[7];
+        in.lbaMidExp = cdb[9];
+        in.lbaHighExp = cdb[11];
+    }
+    bool wantIn = request.dxfer_direction == SG_DXFER_FROM_DEV;
+    bool wantOut = request.dxfer_direction == SG_DXFER_TO_DEV;
+    switch (protocol) {
+    case kSatNonData: ata.phase = AtaDataPhase::None; break;
+    case kSatPioIn: ata.phase = AtaDataPhase::PioIn; break;
+    case kSatPioOut: ata.phase = AtaDataPhase::PioOut; break;
+    case kSatDma: ata.phase = fromDevice ? AtaDataPhase::DmaIn : AtaDataPhase::DmaOut; break;
+    default: refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInCdb); return 0;
+    }
+    bool phaseIn = ata.phase == AtaDataPhase::PioIn || ata.phase == AtaDataPhase::DmaIn;
+    bool phaseOut = ata.phase == AtaDataPhase::PioOut || ata.phase == AtaDataPhase::DmaOut;
+    // The translation insists that the CDB, the transfer direction and the
+    // buffer agree before anything reaches the drive.
+    bool consistent = ata.phase == AtaDataPhase::None
+                          ? request.dxfer_len == 0 && !hasLength
+                          : hasLength && request.dxfer_len != 0 && fromDevice == phaseIn &&
+                                ((phaseIn && wantIn) || (phaseOut && wantOut));
+    if (!consistent) {
+        refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInCdb);
+        return 0;
+    }
+    ata.data = dataOf(request);
+    AtaReply reply;
+    if (drive.execute(ata, reply) == BusResult::DeviceGone) {
+        errno = ENXIO;
+        return -1;
+    }
+    request.resid = static_cast<int>(request.dxfer_len - std::min<uint32_t>(reply.transferred, request.dxfer_len));
+    const AtaOutputs& out = reply.registers;
+    bool failed = (out.status & ata::kStatusErr) != 0;
+    if (!checkCond && !failed) return 0;
+    // Descriptor-format sense with the ATA Status Return descriptor: what
+    // libata returns for a pass-through command with CK_COND or an ATA error.
+    uint8_t sense[22] = {};
+    sense[0] = 0x72;
+    sense[1] = failed ? scsi::kKeyAbortedCommand : 0x01;  // RECOVERED ERROR with CK_COND
+    sense[2] = 0x00;
+    sense[3] = failed ? 0x00 : 0x1D;  // ATA PASS THROUGH INFORMATION AVAILABLE
+    sense[7] = 14;
+    uint8_t* d = sense + 8;
+    d[0] = 0x09;
+    d[1] = 0x0C;
+    d[2] = extend ? 0x01 : 0x00;
+    d[3] = out.error;
+    d[4] = extend ? out.countExp : 0;
+    d[5] = out.count;
+    d[6] = extend ? out.lbaLowExp : 0;
+    d[7] = out.lbaLow;
+    d[8] = extend ? out.lbaMidExp : 0;
+    d[9] = out.lbaMid;
+    d[10] = extend ? out.lbaHighExp : 0;
+    d[11] = out.lbaHigh;
+    d[12] = out.device;
+    d[13] = out.status;
+    checkCondition(request, sense);
+    return 0;
+}
+
+void copyPadded(uint8_t* field, std::size_t width, const std::string& text) {
+    std::memset(field, ' ', width);
+    std::memcpy(field, text.data(), std::min(width, text.size()));
+}
+
+// libata's translated standard INQUIRY: vendor "ATA", the model's first 16
+// characters and the last four of the firmware revision.
+void translatedInquiry(const AtaDrive& drive, sg_io_hdr& request) {
+    const uint8_t* cdb = request.cmdp;
+    if ((cdb[1] & 0x01) != 0) {
+        refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInCdb);
+        return;
+    }
+    DriveIdentity identity = drive.identity();
+    uint8_t page[36] = {};
+    page[2] = 0x05;
+    page[3] = 0x02;
+    page[4] = 31;
+    copyPadded(page + 8, 8, "ATA");
+    copyPadded(page + 16, 16, identity.model);
+    std::string revision = identity.revision;
+    if (revision.size() > 4) revision = revision.substr(revision.size() - 4);
+    copyPadded(page + 32, 4, revision);
+    std::span<uint8_t> data = dataOf(request);
+    std::size_t length = std::min(data.size(), sizeof page);
+    if (request.dxfer_direction == SG_DXFER_FROM_DEV && length != 0) std::memcpy(data.data(), page, length);
+    request.resid = static_cast<int>(request.dxfer_len - length);
+}
+
+int libataDisk(AtaDrive& drive, sg_io_hdr& request) {
+    uint8_t opcode = request.cmdp[0];
+    if (opcode == kAtaPassThrough16 && request.cmd_len == 16) return ataPassThrough(drive, request);
+    if (opcode == scsi::kOpInquiry) {
+        translatedInquiry(drive, request);
+        return 0;
+    }
+    if (opcode == scsi::kOpTestUnitReady) return 0;
+    refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidOpcode);
+    return 0;
+}
+
+int scsiDisk(ScsiDrive& drive, sg_io_hdr& request) {
+    ScsiRequest scsiRequest;
+    scsiRequest.cdb = {request.cmdp, request.cmd_len};
+    switch (request.dxfer_direction) {
+    case SG_DXFER_FROM_DEV: scsiRequest.direction = ScsiDataDirection::In; break;
+    case SG_DXFER_TO_DEV: scsiRequest.direction = ScsiDataDirection::Out; break;
+    default: scsiRequest.direction = ScsiDataDirection::None; break;
+    }
+    scsiRequest.data = dataOf(request);
+    ScsiReply reply;
+    if (drive.execute(scsiRequest, reply) == BusResult::DeviceGone) {
+        errno = ENXIO;
+        return -1;
+    }
+    request.resid = static_cast<int>(request.dxfer_len - std::min<uint32_t>(reply.transferred, request.dxfer_len));
+    if (reply.status == scsi::kStatusGood) return 0;
+    int resid = request.resid;
+    checkCondition(request, {reply.sense.data(), reply.senseLength});
+    request.status = reply.status;
+    request.masked_status = static_cast<unsigned char>(reply.status >> 1);
+    request.resid = resid;
+    if (reply.senseLength == 0) request.driver_status = 0;
+    return 0;
+}
+
+}  // namespace
+
+int answerSgIo(SimDrive& drive, sg_io_hdr& request) {
+    if (request.interface_id != 'S') {
+        errno = ENOSYS;
+        return -1;
+    }
+    if (request.cmdp == nullptr || request.cmd_len == 0 || request.cmd_len > 16) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (request.dxfer_len != 0 && request.dxferp == nullptr) {
+        errno = EFAULT;
+        return -1;
+    }
+    clearResults(request);
+    if (auto* ata = dynamic_cast<AtaDrive*>(&drive)) return libataDisk(*ata, request);
+    if (auto* scsiDrive = dynamic_cast<ScsiDrive*>(&drive)) return scsiDisk(*scsiDrive, request);
+    errno = ENOTTY;  // an NVMe namespace takes no SCSI commands
+    return -1;
+}
+
+}  // namespace simdrive

@@ -1,0 +1,15 @@
+// How the simulated kernel answers one SG_IO request on a disk node.
+#pragma once
+
+#include "simdrive/drive.h"
+
+struct sg_io_hdr;
+
+namespace simdrive {
+
+// Fills the request's status, sense and residue as Linux does: a libata disk
+// (ATA drive) takes SAT ATA PASS-THROUGH (16) and a translated INQUIRY, a SCSI
+// disk takes any CDB, an NVMe node has no SG_IO. 0, or -1 with errno.
+int answerSgIo(SimDrive& drive, sg_io_hdr& request);
+
+}  // namespace simdrive
