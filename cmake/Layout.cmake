@@ -42,7 +42,7 @@ function(firmstep_test name)
   firmstep_warnings(${name})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${FIRMSTEP_OUT}/tests)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "FIRMSTEP_BUILD_DIR=${FIRMSTEP_OUT};FIRMSTEP_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+    PROPERTIES ENVIRONMENT "FIRMSTEP_BUILD_DIR=${FIRMSTEP_OUT}")
 endfunction()
 
 # firmstep_fuzz(<name> SOURCES ... LIBS ...): a target defining LLVMFuzzerTestOneInput.

@@ -7,6 +7,7 @@
 #include "cvcrt/stringmap.h"
 #include "cvcrt/runtime.h"
 #include "cvcrt/random.h"
-/* Sockets and serial ports join here as cvcrt/net.h and cvcrt/serial.h. */
+#include "cvcrt/net.h"
+#include "cvcrt/serial.h"
 
 #endif /* CVCRT_H */

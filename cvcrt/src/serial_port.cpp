@@ -1,0 +1,227 @@
+// Serial ports on termios. The port keeps the terminal attributes found at open
+// and puts them back at close, so the device is left as it was found.
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <new>
+
+#include "cvcrt/serial.h"
+
+struct SerialPort {
+    int fd = -1;
+    termios saved{};
+    SerialPortSettings settings{};
+};
+
+namespace {
+
+constexpr std::array<speed_t, 11> kIndexedRates{B110,  B300,  B600,   B1200,  B2400, B4800,
+                                                B9600, B19200, B38400, B57600, B115200};
+
+struct LiteralRate {
+    int32_t rate;
+    speed_t code;
+};
+// Rates above 115200 that the terminal interface can name.
+constexpr LiteralRate kLiteralRates[] = {
+    {230400, B230400},   {460800, B460800},   {500000, B500000},   {576000, B576000},
+    {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000},
+    {4000000, B4000000},
+};
+
+bool IsUsable(const SerialPort* port) { return port != nullptr && port != SERIAL_PORT_INVALID; }
+
+bool RateCode(int32_t baud, speed_t* code) {
+    if (baud >= 0 && baud < static_cast<int32_t>(kIndexedRates.size())) {
+        *code = kIndexedRates[static_cast<size_t>(baud)];
+        return true;
+    }
+    if (baud <= 115200) return false;
+    for (const LiteralRate& entry : kLiteralRates) {
+        if (entry.rate == baud) {
+            *code = entry.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ValidFields(const SerialPortSettings& s) {
+    return s.flowControl >= SERIAL_FLOW_NONE && s.flowControl <= SERIAL_FLOW_RTS_TOGGLE &&
+           s.dataFormat >= SERIAL_FORMAT_8N1 && s.dataFormat <= SERIAL_FORMAT_7O1;
+}
+
+// Raw bytes: no line editing, echo, signals, translation, stripping or error marking.
+void MakeRaw(termios& t) {
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                        IXOFF | IXANY | IGNPAR);
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag |= CLOCAL | CREAD;
+}
+
+void ApplyFlowControl(termios& t, int32_t flow) {
+    t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    if (flow == SERIAL_FLOW_XONXOFF) t.c_iflag |= IXON | IXOFF;
+    if (flow == SERIAL_FLOW_RTSCTS) t.c_cflag |= CRTSCTS;
+    // RTS toggle has no general terminal equivalent; the lines stay raised as with
+    // no flow control.
+}
+
+void ApplyDataFormat(termios& t, int32_t format) {
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB);
+    t.c_iflag &= ~static_cast<tcflag_t>(INPCK);
+    switch (format) {
+        case SERIAL_FORMAT_7E1: t.c_cflag |= CS7 | PARENB; t.c_iflag |= INPCK; break;
+        case SERIAL_FORMAT_7O1: t.c_cflag |= CS7 | PARENB | PARODD; t.c_iflag |= INPCK; break;
+        default: t.c_cflag |= CS8; break;
+    }
+}
+
+// > 0: inter-character time-out in tenths (the terminal counts tenths too, at most
+// 255); 0: return at once; < 0: block until something arrives.
+void ApplyReadTimeout(termios& t, int32_t tenths) {
+    if (tenths > 0) {
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = static_cast<cc_t>(tenths > 255 ? 255 : tenths);
+    } else if (tenths == 0) {
+        t.c_cc[VMIN] = 0;
+        t.c_cc[VTIME] = 0;
+    } else {
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+    }
+}
+
+void RaiseModemLines(int fd) {
+    // Devices without modem lines (pseudo-terminals, some adapters) refuse this; the
+    // setting still applies to everything else.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    (void)ioctl(fd, TIOCMBIS, &lines);
+}
+
+}  // namespace
+
+int SerialPortGetDefaultPath(int portNumber, char* buffer, size_t length) {
+    if (buffer == nullptr || length == 0) return -1;
+    const int written = snprintf(buffer, length, "/dev/ttyS%d", portNumber);
+    buffer[length - 1] = '\0';
+    if (written < 0) return -1;
+    return static_cast<size_t>(written) < length ? written : static_cast<int>(length - 1);
+}
+
+SerialPort* SerialPortOpen(const char* path) {
+    if (path == nullptr) return SERIAL_PORT_INVALID;
+    auto* port = new (std::nothrow) SerialPort;
+    if (port == nullptr) return SERIAL_PORT_INVALID;
+    port->fd = open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (port->fd < 0) {
+        delete port;
+        return SERIAL_PORT_INVALID;
+    }
+    const bool claimed = ioctl(port->fd, TIOCEXCL) == 0;
+    bool saved = claimed && tcgetattr(port->fd, &port->saved) == 0;
+    const SerialPortSettings defaults{6, SERIAL_FLOW_NONE, SERIAL_FORMAT_8N1, 0};
+    if (saved && SerialPortSetSettings(port, &defaults) == 0) return port;
+
+    const int error = errno;
+    if (saved) tcsetattr(port->fd, TCSANOW, &port->saved);
+    if (claimed) ioctl(port->fd, TIOCNXCL);
+    close(port->fd);
+    delete port;
+    errno = error;
+    return SERIAL_PORT_INVALID;
+}
+
+void SerialPortClose(SerialPort* port) {
+    if (!IsUsable(port)) return;
+    tcsetattr(port->fd, TCSANOW, &port->saved);
+    ioctl(port->fd, TIOCNXCL);
+    close(port->fd);
+    delete port;
+}
+
+void SerialPortGetSettings(const SerialPort* port, SerialPortSettings* settings) {
+    if (!IsUsable(port) || settings == nullptr) return;
+    *settings = port->settings;
+}
+
+int SerialPortSetSettings(SerialPort* port, const SerialPortSettings* settings) {
+    if (!IsUsable(port) || settings == nullptr || !ValidFields(*settings)) {
+        errno = EINVAL;
+        return -1;
+    }
+    speed_t rate;
+    if (!RateCode(settings->baud, &rate)) {
+        errno = EINVAL;
+        return -1;
+    }
+    termios t{};
+    if (tcgetattr(port->fd, &t) != 0) return -1;
+    MakeRaw(t);
+    ApplyFlowControl(t, settings->flowControl);
+    ApplyDataFormat(t, settings->dataFormat);
+    ApplyReadTimeout(t, settings->readTimeout);
+    if (cfsetispeed(&t, rate) != 0 || cfsetospeed(&t, rate) != 0) return -1;
+    if (tcsetattr(port->fd, TCSANOW, &t) != 0) return -1;
+    RaiseModemLines(port->fd);
+    port->settings = *settings;
+    return 0;
+}
+
+int SerialPortSend(SerialPort* port, const void* data, int length) {
+    if (!IsUsable(port) || data == nullptr || length < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    return static_cast<int>(write(port->fd, data, static_cast<size_t>(length)));
+}
+
+int SerialPortRecv(SerialPort* port, void* buffer, int length) {
+    if (!IsUsable(port) || buffer == nullptr || length < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    return static_cast<int>(read(port->fd, buffer, static_cast<size_t>(length)));
+}
+
+int SerialPortSendAll(SerialPort* port, const void* data, int length) {
+    const char* next = static_cast<const char*>(data);
+    int remaining = length;
+    while (remaining > 0) {
+        const int written = SerialPortSend(port, next, remaining);
+        if (written < 0) return -1;
+        next += written;
+        remaining -= written;
+    }
+    return length;
+}
+
+int SerialPortRecvAll(SerialPort* port, void* buffer, int length) {
+    char* next = static_cast<char*>(buffer);
+    int remaining = length;
+    while (remaining > 0) {
+        const int received = SerialPortRecv(port, next, remaining);
+        if (received < 0) return -1;
+        if (received == 0 && remaining == length) return 0;
+        next += received;
+        remaining -= received;
+    }
+    return length;
+}
+
+int SerialPortPoll(SerialPortPollItem* items, int count) {
+    for (int i = 0; items != nullptr && i < count; ++i) items[i].revents = 0;
+    return 0;
+}
+
+int SerialPortIsReadable(SerialPort*) { return 0; }
+int SerialPortIsWritable(SerialPort*) { return 0; }
+int SerialPortGetErrorVal(void) { return errno; }
+const char* SerialPortGetErrorString(void) { return "N/A"; }

@@ -1,0 +1,15 @@
+// Where a "cv-tcpip" machine URL points: cv-tcpip://host or cv-tcpip://host:port.
+#pragma once
+
+#include <corvane.h>
+
+namespace cvpl_tcpip {
+
+// Port a URL without one connects to.
+inline constexpr int kDefaultServerPort = 15585;
+
+// Fills the server address (network byte order) from the URL's host portion;
+// 0 with the error filled (code 2, the URL in the message) when it cannot.
+int ParseMachineUrl(const char* url, InetAddress* server, CvError* error);
+
+}  // namespace cvpl_tcpip

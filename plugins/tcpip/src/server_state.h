@@ -1,0 +1,110 @@
+// State of the remote access server and of each connected client.
+//
+// One recursive lock (ServerLock) guards the server state and the client list and
+// map. Each client's socket is read only by its worker, without that lock, so a
+// slow client stalls nobody else; writes to a client's socket go through the
+// client's send lock so that every packet is written whole.
+#pragma once
+
+#include <corvane.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "server.h"
+
+namespace cvpl_tcpip::server {
+
+// An eventfd that wakes a thread waiting for socket readiness.
+class Wakeup {
+public:
+    Wakeup();
+    ~Wakeup();
+    Wakeup(const Wakeup&) = delete;
+    Wakeup& operator=(const Wakeup&) = delete;
+    bool Valid() const { return fd_ >= 0; }
+    int Fd() const { return fd_; }
+    void Signal();
+    void Drain();
+
+private:
+    int fd_ = -1;
+};
+
+struct Client {
+    CvUID uid = CV_UID_NONE;
+    CvTcpipClientInfo info{};
+    CvLogListener logListener{};
+    CvHotplugListener hotplugListener{};
+    int32_t socket = -1;
+    Wakeup wakeup;  // stop, or a completed submit
+
+    std::atomic<int32_t> pending{0};    // submits not yet completed
+    std::atomic<bool> connected{true};  // the conversation may continue
+    std::atomic<bool> running{true};    // the server wants the worker to continue
+    bool workerAlive = false;           // guarded by ServerLock
+    bool workerStarted = false;         // guarded by ServerLock; stays set once the worker ran
+    std::thread worker;
+
+    std::mutex sendLock;  // one packet at a time on the socket
+};
+
+struct RegistryLocation {
+    bool present = false;
+    char text[128] = {};
+    InetAddress address{};
+};
+
+struct ServerState {
+    bool started = false;
+    std::atomic<bool> run{false};
+    int threadState = 0;  // 0 starting / stopped, 1 running, -1 failed
+    int32_t listenSocket = -1;
+    int32_t broadcastSocket = -1;
+    bool acceptingAllowed = true;
+    int32_t serverPort = 15585;
+    int32_t broadcastPort = 15586;
+    int boundPort = 0;
+    RegistryLocation registry;
+    std::thread thread;
+    std::unique_ptr<Wakeup> wakeup;  // run cleared, or a worker ended
+
+    std::vector<std::unique_ptr<Client>> clients;  // in order of connection
+    CvUID uid = CV_UID_NONE;
+};
+
+std::recursive_mutex& ServerLock();
+// Signalled (under ServerLock) when the thread state or a worker's liveness changes.
+std::condition_variable_any& ServerChanged();
+ServerState& State();
+
+// server_settings.cpp: reads the start settings into the state; 0 with error.
+int ReadSettings(const StringMap* settings, ServerState& state, CvError* error);
+
+// server_thread.cpp
+void ServerThread();
+// Removes the client from the list and frees it (ServerLock held). The worker
+// must have ended.
+void ForgetClient(Client* client);
+
+// server_worker.cpp
+void ClientWorker(Client* client);
+// Writes one whole packet under the client's send lock; false (and connected
+// cleared) when the socket fails. Nothing is sent to a disconnected client.
+bool SendToClient(Client& client, const std::vector<uint8_t>& packet);
+void SendDisconnect(Client& client);
+
+// server_calls.cpp: handles one call packet; clears connected on a violation.
+void HandleCall(Client& client, uint8_t call, uint32_t ticket, std::vector<uint8_t>& payload);
+
+// server_events.cpp: fills the client's listeners with the signal senders.
+void InitListeners(Client& client);
+// Client signals 0 ... 3.
+void HandleClientSignal(Client& client, uint8_t signal, uint32_t length);
+
+}  // namespace cvpl_tcpip::server
