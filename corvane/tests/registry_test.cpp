@@ -13,49 +13,17 @@
 #include <vector>
 
 #include "core/never_destroyed.h"
+#include "poll_watch.h"
 #include "log_capture.h"
 #include "registry/registry.h"
 
 namespace {
 
-// Every wait of a registry polls through CrtSleepMicro. This test binary
-// provides that function itself so that it can see when a disposal or a
-// shut-down is waiting for a call to drain.
-class PollWatch {
-public:
-    void poll()
-    {
-        std::lock_guard lock(mutex_);
-        ++polls_;
-        changed_.notify_all();
-    }
-    int count()
-    {
-        std::lock_guard lock(mutex_);
-        return polls_;
-    }
-    // Blocks until at least `atLeast` polls have happened in total.
-    void waitFor(int atLeast)
-    {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return polls_ >= atLeast; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    int polls_ = 0;
-};
-
-PollWatch g_polls;
+// CrtSleepMicro comes from poll_watch.cpp, so the tests can see when a disposal
+// or a shut-down is waiting for a call to drain.
+corvane_test::PollWatch& g_polls = corvane_test::Polls();
 
 }  // namespace
-
-extern "C" void CrtSleepMicro(int64_t microseconds)
-{
-    g_polls.poll();
-    std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
-}
 
 namespace {
 

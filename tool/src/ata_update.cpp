@@ -58,14 +58,8 @@ int ReportRefusal(const AtaCommandBlock& block, const char* message, CvError& er
 int Execute(CvUID machine, AccessPath path, AtaCommandBlock& block, void* data, std::uint32_t length,
             CvError& error)
 {
-    CvCommand command{};
-    command.function = DEVICE_FUNCTION_DO_COMMAND;
-    command.tag = CV_COMMAND_TAG_NONE;
-    command.buffers[0] = &block;
-    command.bufferLengths[0] = sizeof block;
-    command.buffers[1] = data;
-    command.bufferLengths[1] = length;
-    return Framework().executeCommand(machine, path.resource, path.service, &command, &error);
+    return ExecuteOnService(machine, path.resource, path.service, DEVICE_FUNCTION_DO_COMMAND, CV_COMMAND_TAG_NONE,
+                            &block, sizeof block, data, length, error);
 }
 
 }  // namespace

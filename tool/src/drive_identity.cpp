@@ -18,14 +18,8 @@ constexpr std::uint64_t kNvmeIdentifyTimeoutNs = 15000000000ull;
 int ExecuteDeviceCommand(CvUID machine, AccessPath path, void* block, std::uint32_t blockLength, void* data,
                          std::uint32_t dataLength, CvError& error)
 {
-    CvCommand command{};
-    command.function = DEVICE_FUNCTION_DO_COMMAND;
-    command.tag = CV_COMMAND_TAG_NONE;
-    command.buffers[0] = block;
-    command.bufferLengths[0] = blockLength;
-    command.buffers[1] = data;
-    command.bufferLengths[1] = dataLength;
-    return Framework().executeCommand(machine, path.resource, path.service, &command, &error);
+    return ExecuteOnService(machine, path.resource, path.service, DEVICE_FUNCTION_DO_COMMAND, CV_COMMAND_TAG_NONE,
+                            block, blockLength, data, dataLength, error);
 }
 
 template <std::size_t N>

@@ -27,6 +27,19 @@ const FrameworkCalls& Framework()
     return g_calls;
 }
 
+int ExecuteOnService(CvUID machine, CvUID resource, CvUID service, std::uint8_t function, std::uint32_t tag,
+                     void* block, std::uint32_t blockLength, void* data, std::uint32_t dataLength, CvError& error)
+{
+    CvCommand command{};
+    command.function = function;
+    command.tag = tag;
+    command.buffers[0] = block;
+    command.bufferLengths[0] = blockLength;
+    command.buffers[1] = data;
+    command.bufferLengths[1] = dataLength;
+    return g_calls.executeCommand(machine, resource, service, &command, &error);
+}
+
 ScopedFrameworkCalls::ScopedFrameworkCalls(const FrameworkCalls& calls) : previous_(g_calls)
 {
     g_calls = calls;

@@ -30,14 +30,8 @@ void SetNvmeCommandNumber(std::int32_t next)
 int ExecuteNvmeAdmin(CvUID machine, AccessPath path, NvmeCommandBlock& block, void* data,
                      std::uint32_t dataLength, CvError& error)
 {
-    CvCommand command{};
-    command.function = NVME_DEVICE_FUNCTION_ADMIN_COMMAND;
-    command.tag = NextNvmeCommandNumber();
-    command.buffers[0] = &block;
-    command.bufferLengths[0] = sizeof block;
-    command.buffers[1] = data;
-    command.bufferLengths[1] = dataLength;
-    return Framework().executeCommand(machine, path.resource, path.service, &command, &error);
+    return ExecuteOnService(machine, path.resource, path.service, NVME_DEVICE_FUNCTION_ADMIN_COMMAND,
+                            NextNvmeCommandNumber(), &block, sizeof block, data, dataLength, error);
 }
 
 bool NvmeCompletionFailed(const NvmeCommandBlock& block)

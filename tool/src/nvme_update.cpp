@@ -65,10 +65,8 @@ int NvmeCommit(CvUID machine, AccessPath path, std::uint8_t slot, std::uint8_t a
 
 int NvmeReset(CvUID machine, AccessPath path, CvError& error)
 {
-    CvCommand command{};
-    command.function = NVME_DEVICE_FUNCTION_CONTROLLER_RESET;
-    command.tag = 0;
-    return Framework().executeCommand(machine, path.resource, path.service, &command, &error);
+    return ExecuteOnService(machine, path.resource, path.service, NVME_DEVICE_FUNCTION_CONTROLLER_RESET, 0, nullptr,
+                            0, nullptr, 0, error);
 }
 
 bool CheckNvmeDownload(std::uint32_t transferLength, CvError& error)

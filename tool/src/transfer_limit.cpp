@@ -11,26 +11,16 @@ namespace {
 bool ReadAbilityCount(CvUID machine, AccessPath path, std::int32_t& count, CvError& error)
 {
     count = 0;
-    CvCommand command{};
-    command.function = DEVICE_FUNCTION_GET_ABILITY_COUNT;
-    command.tag = 0;
-    command.buffers[0] = &count;
-    command.bufferLengths[0] = DEVICE_ABILITY_COUNT_SIZE;
-    return Framework().executeCommand(machine, path.resource, path.service, &command, &error) != 0;
+    return ExecuteOnService(machine, path.resource, path.service, DEVICE_FUNCTION_GET_ABILITY_COUNT, 0, &count,
+                            DEVICE_ABILITY_COUNT_SIZE, nullptr, 0, error) != 0;
 }
 
 // Reads ability `index` into `ability` (of `size` bytes).
 bool ReadAbility(CvUID machine, AccessPath path, std::int32_t index, void* ability, std::uint32_t size,
                  CvError& error)
 {
-    CvCommand command{};
-    command.function = DEVICE_FUNCTION_GET_ABILITY;
-    command.tag = 0;
-    command.buffers[0] = &index;
-    command.bufferLengths[0] = DEVICE_ABILITY_INDEX_SIZE;
-    command.buffers[1] = ability;
-    command.bufferLengths[1] = size;
-    return Framework().executeCommand(machine, path.resource, path.service, &command, &error) != 0;
+    return ExecuteOnService(machine, path.resource, path.service, DEVICE_FUNCTION_GET_ABILITY, 0, &index,
+                            DEVICE_ABILITY_INDEX_SIZE, ability, size, error) != 0;
 }
 
 bool IsAtaDataOutAbility(std::uint8_t identifier)
