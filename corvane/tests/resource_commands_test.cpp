@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <latch>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +39,26 @@ protected:
     int execute(CvCommand& command, CvError& error)
     {
         return CvResourceService_ExecuteCommand(disk, ataUid, 99, &command, &error);
+    }
+
+    // Starts a command on the ata service that holds until `release`, and
+    // returns once the service runs it; it journals "execute returned".
+    std::thread StartHeldCommand(std::latch& release)
+    {
+        auto entered = std::make_shared<std::latch>(1);
+        ata.execute = [entered, &release, this](CvCommand*, CvError* error) {
+            entered->count_down();
+            release.wait();
+            journal.add("execute returned");
+            return CvSetNoThreadError(error);
+        };
+        std::thread client([this] {
+            CvCommand command = EmptyCommand();
+            CvError error;
+            EXPECT_EQ(execute(command, error), 1);
+        });
+        entered->wait();
+        return client;
     }
 
     ServiceDouble& ata = service("ata/device");
@@ -182,20 +203,8 @@ TEST_F(ResourceCommandsTest, NoticesForUnknownThingsAreLoggedAndIgnored)
 
 TEST_F(ResourceCommandsTest, UnregisteringWaitsForARunningCommandThenDisposesServicesFirst)
 {
-    std::latch entered(1);
     std::latch release(1);
-    ata.execute = [&](CvCommand*, CvError* error) {
-        entered.count_down();
-        release.wait();
-        journal.add("execute returned");
-        return CvSetNoThreadError(error);
-    };
-    std::thread client([&] {
-        CvCommand command = EmptyCommand();
-        CvError error;
-        EXPECT_EQ(execute(command, error), 1);
-    });
-    entered.wait();
+    std::thread client = StartHeldCommand(release);
 
     const int polls = Polls().count();
     std::thread remover([&] {
@@ -235,20 +244,8 @@ TEST_F(ResourceCommandsTest, CallsDuringDisposalSeeTheResourceBeingDisposed)
 
 TEST_F(ResourceCommandsTest, UnregisteringAServiceWaitsForItsRunningCommand)
 {
-    std::latch entered(1);
     std::latch release(1);
-    ata.execute = [&](CvCommand*, CvError* error) {
-        entered.count_down();
-        release.wait();
-        journal.add("execute returned");
-        return CvSetNoThreadError(error);
-    };
-    std::thread client([&] {
-        CvCommand command = EmptyCommand();
-        CvError error;
-        EXPECT_EQ(execute(command, error), 1);
-    });
-    entered.wait();
+    std::thread client = StartHeldCommand(release);
     const int polls = Polls().count();
     std::thread remover([&] {
         CvError error;

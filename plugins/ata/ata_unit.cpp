@@ -9,21 +9,12 @@ namespace ata_plugin {
 
 namespace {
 
+using passthrough::readBlock;
+using passthrough::writeBlock;
+
 constexpr uint32_t kMaxTransfer = 0x20000;
 constexpr uint64_t kMaxLba28 = 0xFFFFFFFull;
 constexpr uint64_t kMaxLba48 = 0xFFFFFFFFFFFFull;
-
-template <typename T>
-T readBlock(const CvCommand* command) {
-    T value;
-    std::memcpy(&value, command->buffers[0], sizeof value);
-    return value;
-}
-
-template <typename T>
-void writeBlock(CvCommand* command, const T& value) {
-    std::memcpy(command->buffers[0], &value, sizeof value);
-}
 
 bool protocolCarried(uint8_t protocol) { return protocol <= 5 || (protocol >= 10 && protocol <= 13); }
 

@@ -10,24 +10,15 @@ namespace scsi_plugin {
 
 namespace {
 
+using passthrough::readBlock;
+using passthrough::writeBlock;
+
 constexpr uint32_t kLargeTransfer = 0x2000000;
 constexpr uint32_t kOpcodeTransfer = 0x8000;
 constexpr uint8_t kDataInOpcodes[] = {0x12, 0x4D, 0x1A, 0x5A, 0x5E, 0x3C, 0x25, 0x9E, 0x37,
                                       0xB7, 0x3E, 0x9E, 0x1C, 0xA3, 0xA0, 0xA3, 0xA3, 0x03};
 constexpr uint8_t kDataOutOpcodes[] = {0x4C, 0x15, 0x55, 0x5F, 0x57, 0x16, 0x56, 0x1D, 0xA4, 0x3B, 0x3F, 0x9F};
 constexpr std::size_t kMaxHostPortCdb = 16;
-
-template <typename T>
-T readBlock(const CvCommand* command) {
-    T value;
-    std::memcpy(&value, command->buffers[0], sizeof value);
-    return value;
-}
-
-template <typename T>
-void writeBlock(CvCommand* command, const T& value) {
-    std::memcpy(command->buffers[0], &value, sizeof value);
-}
 
 void put32(uint8_t* at, uint32_t value) { std::memcpy(at, &value, sizeof value); }
 

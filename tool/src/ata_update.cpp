@@ -145,33 +145,16 @@ int AtaUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& er
     options.dma = request.Has(kFlagDma);
     options.debug = request.Has(kFlagDebug);
     options.sdsbPort = request.sdsbPort;
-
-    if (!request.image.empty()) {
-        ToolPrint("  Downloading firmware (I/O transfer length = %u) ...\n", request.transferLength);
-        ToolFlush();
-        options.subcommand = request.Has(kFlagDeferredDownload) ? kAtaSubcommandDeferred
-                                                                 : kAtaSubcommandDownloadAndSave;
-        const bool downloaded = RunAttemptSeries(request.attempts, [&] {
-            return AtaDownload(request.machine, request.path, request.image, request.transferLength, options,
-                               error) != 0;
-        });
-        if (!downloaded)
-            return 0;
-        ToolPrint("  SUCCESS: Firmware download completed successfully\n");
-        ToolFlush();
-    }
-
-    if (request.Has(kFlagActivate)) {
-        ToolPrint("  Activating firmware...\n");
-        ToolFlush();
-        const bool activated = RunAttemptSeries(request.attempts, [&] {
-            return AtaActivate(request.machine, request.path, options, error) != 0;
-        });
-        if (!activated)
-            return 0;
-        ToolPrint("  SUCCESS: Activate firmware completed successfully\n");
-        ToolFlush();
-    }
+    options.subcommand = request.Has(kFlagDeferredDownload) ? kAtaSubcommandDeferred : kAtaSubcommandDownloadAndSave;
+    const bool done = RunDownloadAndActivate(
+        request.attempts, !request.image.empty(), request.transferLength, request.Has(kFlagActivate),
+        [&] {
+            return AtaDownload(request.machine, request.path, request.image, request.transferLength, options, error) !=
+                   0;
+        },
+        [&] { return AtaActivate(request.machine, request.path, options, error) != 0; });
+    if (!done)
+        return 0;
 
     if (ReadAtaIdentity(request.machine, request.path, request.sdsbPort, identity, error))
         ToolPrint("  %s  %s  FW %s\n", identity.model, identity.serialNumber, identity.firmwareRevision);

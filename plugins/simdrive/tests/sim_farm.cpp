@@ -23,6 +23,17 @@ std::string trimmedText(const uint8_t* bytes, std::size_t length) {
     return end == std::string::npos ? std::string() : text.substr(0, end + 1);
 }
 
+// Runs the "do command" function with the block and data; the block comes back
+// with what the drive returned.
+template <typename Block>
+Block doCommand(const SimFarm& farm, const std::string& resource, Block block, std::span<uint8_t> data) {
+    CvCommand cmd = command(DEVICE_FUNCTION_DO_COMMAND, &block, sizeof block, data.data(),
+                            static_cast<uint32_t>(data.size()));
+    CvError error{};
+    EXPECT_EQ(1, farm.execute(resource, cmd, error)) << error.message;
+    return block;
+}
+
 }  // namespace
 
 TempDir::TempDir() {
@@ -170,11 +181,7 @@ AtaCommandBlock ataDownloadBlock(uint8_t subcommand, uint32_t offsetBlocks, uint
 
 AtaCommandBlock ataCommand(const SimFarm& farm, const std::string& resource, AtaCommandBlock block,
                            std::span<uint8_t> data) {
-    CvCommand cmd = command(DEVICE_FUNCTION_DO_COMMAND, &block, sizeof block, data.data(),
-                            static_cast<uint32_t>(data.size()));
-    CvError error{};
-    EXPECT_EQ(1, farm.execute(resource, cmd, error)) << error.message;
-    return block;
+    return doCommand(farm, resource, block, data);
 }
 
 std::string ataRevision(const SimFarm& farm, const std::string& resource) {
@@ -227,11 +234,7 @@ ScsiCommandBlock scsiBlock(std::vector<uint8_t> cdb, uint8_t direction) {
 
 ScsiCommandBlock scsiCommand(const SimFarm& farm, const std::string& resource, ScsiCommandBlock block,
                              std::span<uint8_t> data) {
-    CvCommand cmd = command(DEVICE_FUNCTION_DO_COMMAND, &block, sizeof block, data.data(),
-                            static_cast<uint32_t>(data.size()));
-    CvError error{};
-    EXPECT_EQ(1, farm.execute(resource, cmd, error)) << error.message;
-    return block;
+    return doCommand(farm, resource, block, data);
 }
 
 std::string scsiRevision(const SimFarm& farm, const std::string& resource) {

@@ -7,6 +7,7 @@
 
 #include <corvane.h>
 
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,6 +20,20 @@
 namespace passthrough {
 
 inline constexpr std::size_t kMaxServices = 4096;
+
+// The command's parameter block (buffer 0), copied out and back; the contract
+// check has made sure it is there and long enough.
+template <typename T>
+T readBlock(const CvCommand* command) {
+    T value;
+    std::memcpy(&value, command->buffers[0], sizeof value);
+    return value;
+}
+
+template <typename T>
+void writeBlock(CvCommand* command, const T& value) {
+    std::memcpy(command->buffers[0], &value, sizeof value);
+}
 
 // An open disk. Commands hold a reference for the length of one kernel call,
 // so a departure notice never closes a descriptor that a running command is
