@@ -80,6 +80,20 @@ bool IsMounted(const std::string& mountInfo, const std::string& deviceNumber, co
     return false;
 }
 
+bool IsActiveSwap(const std::string& swaps, const std::string& devNode)
+{
+    std::istringstream lines(swaps);
+    std::string line;
+    // "Filename  Type  Size  Used  Priority" heading, then one line per area.
+    std::getline(lines, line);
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        if ((fields >> name) && name == devNode) return true;
+    }
+    return false;
+}
+
 bool IsFilteredOut(SystemInterface& system, FilterMode mode, const std::string& sysName)
 {
     if (mode == FilterMode::AllowAll) return false;
@@ -88,11 +102,13 @@ bool IsFilteredOut(SystemInterface& system, FilterMode mode, const std::string& 
         return true;
 
     const std::string mountInfo = system.ReadFile("/proc/self/mountinfo").value_or(std::string());
+    const std::string swaps = system.ReadFile("/proc/swaps").value_or(std::string());
     std::vector<std::string> devices{sysName};
     devices.insert(devices.end(), volumes.partitions.begin(), volumes.partitions.end());
     devices.insert(devices.end(), volumes.holders.begin(), volumes.holders.end());
     for (const std::string& device : devices) {
-        if (IsMounted(mountInfo, DeviceNumberOf(system, device), "/dev/" + device)) return true;
+        const std::string node = "/dev/" + device;
+        if (IsMounted(mountInfo, DeviceNumberOf(system, device), node) || IsActiveSwap(swaps, node)) return true;
     }
     return false;
 }

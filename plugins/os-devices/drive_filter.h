@@ -2,8 +2,9 @@
 // the volumes on a disk are the block devices that carry its data: its
 // partitions and every device-mapper or md device that holds the disk or one of
 // its partitions (followed through stacked holders). A volume is mounted when the
-// mount table names its device number or its node as the source of a mount; a
-// file system made on the whole disk counts as a mounted volume on it as well.
+// mount table names its device number or its node as the source of a mount, or
+// when it is active swap space; a file system (or swap) made on the whole disk
+// counts as a mounted volume on it as well.
 #pragma once
 
 #include <string>
@@ -33,6 +34,11 @@ DiskVolumes FindVolumes(SystemInterface& system, const std::string& sysName);
 // True when the mount table (text of /proc/self/mountinfo) has a mount whose
 // device number is "major:minor" or whose source is devNode.
 bool IsMounted(const std::string& mountInfo, const std::string& deviceNumber, const std::string& devNode);
+
+// True when the swap table (text of /proc/swaps) has devNode as active swap
+// space. A swap partition is in use like a mounted file system, though the
+// mount table never lists it.
+bool IsActiveSwap(const std::string& swaps, const std::string& devNode);
 
 // True when the disk is to be left out in this mode.
 bool IsFilteredOut(SystemInterface& system, FilterMode mode, const std::string& sysName);

@@ -88,6 +88,25 @@ TEST(MountTableTest, MatchesTheDeviceNumberOrTheSource)
     EXPECT_FALSE(os_devices::IsMounted("garbage\n\n", "8:0", "/dev/sda"));
 }
 
+// Active swap is in use like a mounted file system although the mount table
+// never lists it: a swap partition, and swap on a device-mapper holder.
+TEST_F(DriveFilterTest, ActiveSwapCountsAsAMountedVolume)
+{
+    system.AddDisk("sdh", 8, 112, "id-h");
+    system.AddPartition("sdh", "sdh2", 8, 114);
+    system.AddDisk("sdi", 8, 128, "id-i");
+    system.AddHolder("sdi", "dm-2", 254, 2);
+    system.files["/proc/swaps"] = "Filename\t\t\t\tType\t\tSize\t\tUsed\t\tPriority\n"
+                                  "/dev/sdh2                               partition\t8388604\t\t0\t\t-2\n"
+                                  "/dev/dm-2                               partition\t1048572\t\t0\t\t-3\n"
+                                  "/swapfile                               file\t\t1048572\t\t0\t\t-4\n";
+    EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sdh"));
+    EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sdi"));
+    EXPECT_FALSE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sdb"));
+    // The heading names no device, even one called "Filename".
+    EXPECT_FALSE(os_devices::IsActiveSwap("Filename Type Size Used Priority\n", "Filename"));
+}
+
 TEST(FilterModeTest, ParsesTheThreeNamesWithoutRegardToCase)
 {
     FilterMode mode{};
