@@ -13,6 +13,8 @@
 #include "selection_hooks.h"
 #include "summary.h"
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -143,7 +145,14 @@ StepResult DiscoverDrivesStep(RunContext& run, CvUID machine)
 {
     if (DiscoverDrives(machine, run.state, run.error))
         return {};
-    ToolPrint("ERROR: No VT drives found - %s", run.error.message);
+    // Ends the line so that what follows (the framework's shut-down lines with
+    // "-debug", or the shell's prompt) starts on a line of its own.
+    ToolPrint("ERROR: No VT drives found - %s\n", run.error.message);
+    // Without root the OS devices plug-in cannot open the disks, so they were
+    // never looked at: say so, or the report reads as "this machine has none".
+    if (::geteuid() != 0)
+        ToolPrint("NOTE: firmstep is not running as root; disks it is not allowed to open were not searched. "
+                  "Run it as root to reach every drive.\n");
     ToolFlush();
     return EndRun(run, kExitSuccess);
 }
