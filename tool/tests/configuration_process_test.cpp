@@ -67,13 +67,32 @@ TEST_F(FirmstepConfiguration, EmptyMachineListExitsFive)
                                  "machine\n");
 }
 
-// The shipped firmstep.ini (next to the program) loads the local access
-// plug-in from the plug-in directory and connects the local machine, so the
-// run gets past the machine list to drive discovery.
+// A machine without drives: the report is a line of its own, so the framework's
+// shut-down lines that "-debug" shows afterwards start on their own lines.
+TEST_F(FirmstepConfiguration, NoDrivesReportEndsItsLine)
+{
+    Write("firmstep.ini", "[Corvane]\nPlugins=cvpl-local\nConnections=cv-local://localhost\n");
+    const test::ProgramResult result = Run({"-list", "-debug"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    const std::string report = "ERROR: No VT drives found - Unable to find a VT service on any resource on machine ";
+    const std::size_t at = result.output.find(report);
+    ASSERT_NE(at, std::string::npos) << result.output;
+    const std::size_t end = result.output.find('\n', at);
+    ASSERT_NE(end, std::string::npos) << result.output;
+    const std::string machine = result.output.substr(at + report.size(), end - at - report.size());
+    EXPECT_EQ(machine.find_first_not_of("0123456789"), std::string::npos) << machine;
+    EXPECT_EQ(result.output.compare(end + 1, 6, "INFO: "), 0) << result.output;
+}
+
+// The shipped firmstep.ini (next to the program) loads every plug-in it names
+// from the plug-in directory and connects the local machine, so the run gets
+// past the machine list to drive discovery. "-list" only reads: whatever disks
+// this machine has are identified, never written.
 TEST_F(FirmstepConfiguration, DefaultConfigurationReachesDiscovery)
 {
-    ASSERT_TRUE(std::filesystem::exists(std::string(FIRMSTEP_PLUGIN_DIR) + "/cvpl-local.so"));
-    const test::ProgramResult result = test::RunProgram({"image.bin"}, dir_.path());
+    for (const char* plugin : {"cvpl-local", "cvpl-os-devices", "cvpl-ata", "cvpl-scsi", "cvpl-nvme"})
+        ASSERT_TRUE(std::filesystem::exists(std::string(FIRMSTEP_PLUGIN_DIR) + "/" + plugin + ".so")) << plugin;
+    const test::ProgramResult result = test::RunProgram({"-list"}, dir_.path());
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_EQ(result.output.find("ERROR: Config file"), std::string::npos) << result.output;
     EXPECT_EQ(result.output.find("There are no machines available"), std::string::npos) << result.output;
