@@ -116,30 +116,15 @@ bool CheckScsiDownload(const char* fileName, std::uint64_t imageLength, std::uin
 int ScsiUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& error)
 {
     const bool debug = request.Has(kFlagDebug);
-    if (!request.image.empty()) {
-        ToolPrint("  Downloading firmware (I/O transfer length = %u) ...\n", request.transferLength);
-        ToolFlush();
-        const bool downloaded = RunAttemptSeries(request.attempts, [&] {
-            return ScsiDownload(request.machine, request.path, request.image, request.transferLength,
-                                request.sasMode, debug, error) != 0;
-        });
-        if (!downloaded)
-            return 0;
-        ToolPrint("  SUCCESS: Firmware download completed successfully\n");
-        ToolFlush();
-    }
-
-    if (request.Has(kFlagActivate)) {
-        ToolPrint("  Activating firmware...\n");
-        ToolFlush();
-        const bool activated = RunAttemptSeries(request.attempts, [&] {
-            return ScsiActivate(request.machine, request.path, debug, error) != 0;
-        });
-        if (!activated)
-            return 0;
-        ToolPrint("  SUCCESS: Activate firmware completed successfully\n");
-        ToolFlush();
-    }
+    const bool done = RunDownloadAndActivate(
+        request.attempts, !request.image.empty(), request.transferLength, request.Has(kFlagActivate),
+        [&] {
+            return ScsiDownload(request.machine, request.path, request.image, request.transferLength, request.sasMode,
+                                debug, error) != 0;
+        },
+        [&] { return ScsiActivate(request.machine, request.path, debug, error) != 0; });
+    if (!done)
+        return 0;
 
     Framework().sleepMilliseconds(kRefreshPauseMilliseconds);
     if (ReadScsiIdentity(request.machine, request.path, identity, error))
