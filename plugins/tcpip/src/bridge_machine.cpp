@@ -140,14 +140,17 @@ CvCommand WireCommand(const CvCommand& command)
     return wire;
 }
 
-// Builds a command call: the UID(s), the wire command and the data of its buffers.
-int CommandPacket(uint8_t function, CvUID resource, CvUID service, const CvCommand& command, const CvCommand& wire,
-                  uint64_t expectedResponse, std::vector<uint8_t>* packet, CvError* error)
+// Builds a command call in one of the connection's spare buffers: the UID(s),
+// the wire command and the data of its buffers.
+int CommandPacket(RpcClient& client, uint8_t function, CvUID resource, CvUID service, const CvCommand& command,
+                  const CvCommand& wire, uint64_t expectedResponse, std::vector<uint8_t>* packet, CvError* error)
 {
     const uint64_t prefix = (resource != CV_UID_NONE ? 2 : 1) * rpc::kUIDSize + rpc::kCommandSize;
-    if (RpcClient::CheckPayloadSizes(prefix + rpc::CommandDataLength(wire), expectedResponse, error) == 0) return 0;
+    const uint64_t payload = prefix + rpc::CommandDataLength(wire);
+    if (RpcClient::CheckPayloadSizes(payload, expectedResponse, error) == 0) return 0;
     try {
-        PacketBuilder builder(rpc::kCall, function);
+        const auto size = static_cast<std::size_t>(payload);
+        PacketBuilder builder(client.buffers().take(rpc::kHeaderSize + size), size, rpc::kCall, function);
         if (resource != CV_UID_NONE) builder.U32(resource);
         builder.U32(service).Raw(wire);
         for (int i = 0; i < CV_COMMAND_BUFFER_COUNT; ++i) builder.Bytes(command.buffers[i], wire.bufferLengths[i]);
@@ -174,15 +177,19 @@ int Execute(RemoteMachine& machine, uint8_t function, CvUID resource, CvUID serv
     const CvCommand wire = WireCommand(*command);
     const uint64_t expected = rpc::kCommandSize + rpc::CommandDataLength(wire);
     std::vector<uint8_t> packet;
-    if (CommandPacket(function, resource, service, *command, wire, expected, &packet, error) == 0) return 0;
+    if (CommandPacket(machine.client, function, resource, service, *command, wire, expected, &packet, error) == 0)
+        return 0;
     std::vector<uint8_t> response;
-    if (machine.client.call(std::move(packet), expected, &response, error) == 0) return 0;
-    if (response.size() != expected) return WrongAnswerLength(error, function, response.size(), expected);
-    CvCommand executed;
-    std::memcpy(&executed, response.data(), sizeof executed);
-    command->result = executed.result;
-    CopyDataBlock(response.data() + rpc::kCommandSize, wire, *command);
-    return 1;
+    int ok = machine.client.call(std::move(packet), expected, &response, error);
+    if (ok != 0 && response.size() != expected) ok = WrongAnswerLength(error, function, response.size(), expected);
+    if (ok != 0) {
+        CvCommand executed;
+        std::memcpy(&executed, response.data(), sizeof executed);
+        command->result = executed.result;
+        CopyDataBlock(response.data() + rpc::kCommandSize, wire, *command);
+    }
+    machine.client.buffers().give(std::move(response));
+    return ok;
 }
 
 int Submit(RemoteMachine& machine, uint8_t function, CvUID resource, CvUID service, CvCommand* command,
@@ -193,7 +200,7 @@ int Submit(RemoteMachine& machine, uint8_t function, CvUID resource, CvUID servi
             return CvSetThreadError(error, CV_ERROR_INVALID_INPUT, "Buffer %d has a length but is null", i);
     const CvCommand wire = WireCommand(*command);
     std::vector<uint8_t> packet;
-    if (CommandPacket(function, resource, service, *command, wire, 0, &packet, error) == 0) return 0;
+    if (CommandPacket(machine.client, function, resource, service, *command, wire, 0, &packet, error) == 0) return 0;
     return machine.client.callSubmit(function, std::move(packet),
                                      PendingSubmit{resource, service, command, completion, false}, error);
 }

@@ -35,10 +35,12 @@ constexpr int kIdleWaitMilliseconds = 1000;
 void RunWorkItem(void* argument)
 {
     std::unique_ptr<WorkItem> item(static_cast<WorkItem*>(argument));
-    if (item->signal)
+    if (item->signal) {
         item->sink->deliver(*item->signal);
-    else
+        item->client->buffers().give(std::move(item->signal->payload));
+    } else {
         item->sink->completeAborted(item->aborted, item->reason);
+    }
     item->client->signalFinished();
 }
 
@@ -237,8 +239,8 @@ int RpcClient::exchange(std::vector<uint8_t> packet, bool isCall, Lock& held, st
     done_.erase(std::find(done_.begin(), done_.end(), ticket));
     if (response != nullptr) *response = std::move(ticket->response);
     *error = ticket->error;
-    ticket->packet = {};
-    ticket->response = {};
+    buffers_.give(std::move(ticket->packet));
+    buffers_.give(std::move(ticket->response));
     free_.push_back(ticket);
     return error->code == CV_ERROR_NONE ? 1 : 0;
 }
@@ -270,6 +272,7 @@ int RpcClient::callFixed(uint8_t function, std::vector<uint8_t> packet, void* ou
         else
             std::memset(out, 0, size);
     }
+    buffers_.give(std::move(response));
     return ok;
 }
 
@@ -290,6 +293,7 @@ int RpcClient::callSubmit(uint8_t function, std::vector<uint8_t> packet, const P
     std::vector<uint8_t> response;
     int accepted = exchange(std::move(packet), true, held, &response, error);
     if (accepted != 0 && !response.empty()) accepted = WrongAnswerLength(error, function, response.size(), 0);
+    buffers_.give(std::move(response));
 
     const auto record = std::find_if(pending_.begin(), pending_.end(), [&](const PendingSubmit& other) {
         return same(other) && other.command == submit.command;
@@ -492,7 +496,8 @@ bool RpcClient::readAnswer(uint8_t command, uint32_t ticketId, uint32_t length)
     }
 
     if (command == rpc::kCallResponse) {
-        std::vector<uint8_t> block(length);
+        ByteBuffer block = buffers_.take(length);
+        block.resize(length);
         const int got = length != 0 ? receive(block.data(), static_cast<int>(length)) : 0;
         Lock held(mutex_);
         if (length != 0 && got <= 0) {
@@ -550,6 +555,7 @@ bool RpcClient::readSignal(uint8_t function, uint32_t length)
 {
     auto signal = std::make_unique<SignalPacket>();
     signal->function = function;
+    signal->payload = buffers_.take(length);
     signal->payload.resize(length);
     if (length != 0) {
         const int got = receive(signal->payload.data(), static_cast<int>(length));

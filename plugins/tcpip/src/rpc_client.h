@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "buffer_pool.h"
+
 namespace cvpl_tcpip {
 
 inline constexpr int kTicketCount = 10;
@@ -25,8 +27,8 @@ struct Ticket {
     bool done = false;
     bool isCall = false;  // a call waits for an answer; a signal is done once written
     uint32_t id = 0;
-    std::vector<uint8_t> packet;    // header and payload
-    std::vector<uint8_t> response;  // the answer's payload, handed to the caller
+    ByteBuffer packet;    // header and payload; back to the pool once sent and answered
+    ByteBuffer response;  // the answer's payload, handed to the caller
     CvError error{};
     std::condition_variable wake;  // used with RpcClient's mutex
 };
@@ -110,6 +112,9 @@ public:
     std::mutex& lifecycle() { return lifecycle_; }
     // Guards the listeners RemoteMachine keeps with the connection state.
     std::mutex& mutex() { return mutex_; }
+    // Where packets are built and answers received; callers give the packet
+    // they built and the answer they took back here once done with them.
+    BufferPool& buffers() { return buffers_; }
     CvUID machine() const { return machine_; }
 
     // Marks the end of one signal work item (see SignalSink).
@@ -150,6 +155,7 @@ private:
 
     std::mutex lifecycle_;
     std::mutex mutex_;
+    BufferPool buffers_;
     int32_t socket_ = -1;
     int wakeFd_ = -1;  // lets a caller wake the idle RPC thread; open while connected
     bool threadStarted_ = false;

@@ -1,6 +1,8 @@
 // Encoding and decoding of the cv-tcpip packet header and payloads.
 #include "rpc_protocol.h"
 
+#include <utility>
+
 namespace cvpl_tcpip::rpc {
 
 namespace {
@@ -62,6 +64,19 @@ uint64_t CommandDataLength(const CvCommand& command) {
 }
 
 PacketBuilder::PacketBuilder(uint8_t command, uint8_t function, uint32_t ticket) : bytes_(kHeaderSize) {
+    PacketHeader header;
+    header.command = command;
+    header.function = function;
+    header.ticket = ticket;
+    EncodeHeader(header, bytes_.data());
+}
+
+PacketBuilder::PacketBuilder(std::vector<uint8_t>&& storage, size_t payloadSize, uint8_t command, uint8_t function,
+                             uint32_t ticket)
+    : bytes_(std::move(storage)) {
+    bytes_.clear();
+    bytes_.reserve(kHeaderSize + payloadSize);
+    bytes_.resize(kHeaderSize);
     PacketHeader header;
     header.command = command;
     header.function = function;

@@ -139,6 +139,10 @@ uint64_t CommandDataLength(const CvCommand& command);
 class PacketBuilder {
 public:
     PacketBuilder(uint8_t command, uint8_t function, uint32_t ticket = 0);
+    // Builds into `storage`, whose contents are discarded and whose capacity is
+    // reused; `payloadSize` is reserved up front so the packet grows at most once.
+    PacketBuilder(std::vector<uint8_t>&& storage, size_t payloadSize, uint8_t command, uint8_t function,
+                  uint32_t ticket = 0);
 
     PacketBuilder& U8(uint8_t value);
     PacketBuilder& U32(uint32_t value);

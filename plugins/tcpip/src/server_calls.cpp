@@ -17,10 +17,11 @@ constexpr CvUID kMachineServiceMarker = CV_UID_NONE;
 // A command's buffers, private to the server while the framework runs it.
 struct CommandCopy {
     CvCommand command{};
-    std::vector<uint8_t> blocks[CV_COMMAND_BUFFER_COUNT];
+    ByteBuffer blocks[CV_COMMAND_BUFFER_COUNT];
 
-    // Takes the command record and its data block from the request.
-    void Load(const CvCommand& wire, const uint8_t* data) {
+    // Takes the command record and its data block from the request, into
+    // blocks from the client's pool.
+    void Load(const CvCommand& wire, const uint8_t* data, BufferPool& pool) {
         command = wire;
         for (int i = 0; i < CV_COMMAND_BUFFER_COUNT; ++i) {
             const uint32_t length = wire.bufferLengths[i];
@@ -28,6 +29,7 @@ struct CommandCopy {
                 command.buffers[i] = nullptr;
                 continue;
             }
+            blocks[i] = pool.take(length);
             blocks[i].assign(data, data + length);
             command.buffers[i] = blocks[i].data();
             data += length;
@@ -43,7 +45,20 @@ struct CommandCopy {
             data += blocks[i].size();
         }
     }
+
+    void Release(BufferPool& pool) {
+        for (ByteBuffer& block : blocks) pool.give(std::move(block));
+    }
 };
+
+// Sends one packet built in a buffer of the client's pool, and returns the
+// buffer to the pool.
+bool SendBuilt(Client& client, rpc::PacketBuilder&& builder) {
+    ByteBuffer packet = builder.Finish();
+    const bool sent = SendToClient(client, packet);
+    client.buffers.give(std::move(packet));
+    return sent;
+}
 
 // A submitted command until its completion has been sent.
 struct Submission {
@@ -56,16 +71,16 @@ struct Submission {
 
 class Request {
 public:
-    Request(Client& client, uint8_t call, uint32_t ticket, std::vector<uint8_t>& payload)
-        : client_(client), call_(call), ticket_(ticket), payload_(payload) {}
+    Request(Client& client, uint8_t call, uint32_t ticket, uint8_t* payload, size_t length)
+        : client_(client), call_(call), ticket_(ticket), payload_(payload), length_(length) {}
 
     void Handle();
 
 private:
-    uint32_t Length() const { return static_cast<uint32_t>(payload_.size()); }
+    uint32_t Length() const { return static_cast<uint32_t>(length_); }
     uint32_t UID(size_t index) const {
         uint32_t value = 0;
-        rpc::PayloadReader reader(payload_.data() + 4 * index, payload_.size() - 4 * index);
+        rpc::PayloadReader reader(payload_ + 4 * index, length_ - 4 * index);
         reader.U32(&value);
         return value;
     }
@@ -74,6 +89,9 @@ private:
     bool RequireCommandLength(uint32_t prefix);
 
     void Respond(const void* data, size_t length);
+    // Answers with the request's bytes from `offset` on, sent in place.
+    void RespondWithTail(size_t offset);
+    void LogUnsentResponse() const;
     void RespondError(const CvError& error);
     void Answer(int ok, const CvError& error, const void* data, size_t length) {
         if (ok) Respond(data, length);
@@ -86,7 +104,8 @@ private:
     Client& client_;
     uint8_t call_;
     uint32_t ticket_;
-    std::vector<uint8_t>& payload_;
+    uint8_t* payload_;  // kPayloadHeadroom writable bytes precede it
+    size_t length_;
 };
 
 bool Request::Violation(const char* format, ...) {
@@ -117,7 +136,7 @@ bool Request::RequireCommandLength(uint32_t prefix) {
         return Violation("Length must be at least %d but was %d on call '%s'", static_cast<int>(prefix),
                          static_cast<int>(Length()), name);
     CvCommand wire{};
-    std::memcpy(&wire, payload_.data() + prefix - rpc::kCommandSize, sizeof wire);
+    std::memcpy(&wire, payload_ + prefix - rpc::kCommandSize, sizeof wire);
     const uint64_t wanted = prefix + rpc::CommandDataLength(wire);
     if (wanted != Length())
         return Violation("Length must be %d but was %d because of the buffers on call '%s'", static_cast<int>(wanted),
@@ -126,15 +145,32 @@ bool Request::RequireCommandLength(uint32_t prefix) {
 }
 
 void Request::Respond(const void* data, size_t length) {
-    auto packet = rpc::PacketBuilder(rpc::kCallResponse, 0, ticket_).Bytes(data, length).Finish();
-    if (!SendToClient(client_, packet))
-        CvLog(CV_LOG_WARNING, "Client %d is diconnected, cannot send call response for packet %d",
-              static_cast<int>(client_.uid), static_cast<int>(ticket_));
+    rpc::PacketBuilder builder(client_.buffers.take(rpc::kHeaderSize + length), length, rpc::kCallResponse, 0, ticket_);
+    builder.Bytes(data, length);
+    if (!SendBuilt(client_, std::move(builder))) LogUnsentResponse();
+}
+
+void Request::RespondWithTail(size_t offset) {
+    rpc::PacketHeader header;
+    header.command = rpc::kCallResponse;
+    header.ticket = ticket_;
+    header.length = static_cast<uint32_t>(length_ - offset);
+    // The header overwrites bytes before the tail that have served their purpose.
+    uint8_t* packet = payload_ + offset - rpc::kHeaderSize;
+    rpc::EncodeHeader(header, packet);
+    if (!SendToClient(client_, packet, rpc::kHeaderSize + header.length)) LogUnsentResponse();
+}
+
+void Request::LogUnsentResponse() const {
+    CvLog(CV_LOG_WARNING, "Client %d is diconnected, cannot send call response for packet %d",
+          static_cast<int>(client_.uid), static_cast<int>(ticket_));
 }
 
 void Request::RespondError(const CvError& error) {
-    auto packet = rpc::PacketBuilder(rpc::kCallError, 0, ticket_).Raw(error).Finish();
-    if (!SendToClient(client_, packet))
+    rpc::PacketBuilder builder(client_.buffers.take(rpc::kHeaderSize + sizeof error), sizeof error, rpc::kCallError, 0,
+                               ticket_);
+    builder.Raw(error);
+    if (!SendBuilt(client_, std::move(builder)))
         CvLog(CV_LOG_WARNING, "Client %d is diconnected, cannot send call error for packet %d",
               static_cast<int>(client_.uid), static_cast<int>(ticket_));
 }
@@ -142,22 +178,24 @@ void Request::RespondError(const CvError& error) {
 void Request::Execute(uint32_t uidCount) {
     const size_t prefix = 4 * uidCount;
     CvCommand wire{};
-    std::memcpy(&wire, payload_.data() + prefix, sizeof wire);
-    uint8_t* data = payload_.data() + prefix + sizeof wire;
+    std::memcpy(&wire, payload_ + prefix, sizeof wire);
+    uint8_t* data = payload_ + prefix + sizeof wire;
     CommandCopy copy;
-    copy.Load(wire, data);
+    copy.Load(wire, data, client_.buffers);
 
     CvError error{};
     const int ok = uidCount == 1
                        ? CvMachineService_ExecuteCommand(UID(0), client_.uid, &copy.command, &error)
                        : CvResourceService_ExecuteCommand(UID(0), UID(1), client_.uid, &copy.command, &error);
     if (!ok) {
+        copy.Release(client_.buffers);
         RespondError(error);
         return;
     }
     copy.Store(wire, data);
-    std::memcpy(payload_.data() + prefix, &wire, sizeof wire);
-    Respond(payload_.data() + prefix, payload_.size() - prefix);
+    copy.Release(client_.buffers);
+    std::memcpy(payload_ + prefix, &wire, sizeof wire);
+    RespondWithTail(prefix);
 }
 
 // Runs on whatever thread completes the command.
@@ -168,13 +206,16 @@ void SendCompletion(CvCommandCompletion* completion, CvCommand*) {
     const uint8_t signal = machine ? rpc::kMachineServiceCommandComplete : rpc::kResourceServiceCommandComplete;
 
     // UID(s), the command as completed, the completion's error, then the data block.
-    rpc::PacketBuilder ordered(rpc::kSignal, signal);
+    size_t size = machine ? rpc::kMachineCompletePrefix : rpc::kResourceCompletePrefix;
+    for (const auto& block : submission->copy.blocks) size += block.size();
+    rpc::PacketBuilder ordered(client.buffers.take(rpc::kHeaderSize + size), size, rpc::kSignal, signal);
     if (!machine) ordered.U32(submission->resource);
     ordered.U32(submission->service).Raw(submission->copy.command).Raw(completion->error);
     for (const auto& block : submission->copy.blocks) ordered.Bytes(block.data(), block.size());
 
-    if (!SendToClient(client, ordered.Finish()))
+    if (!SendBuilt(client, std::move(ordered)))
         CvLog(CV_LOG_WARNING, "Client %d is diconnected, cannot send signal %d", static_cast<int>(client.uid), signal);
+    submission->copy.Release(client.buffers);
     // The worker may end (and the record go) once pending reaches 0.
     std::lock_guard lock(ServerLock());
     client.pending.fetch_sub(1);
@@ -189,8 +230,8 @@ void Request::Submit(uint32_t uidCount) {
     submission->resource = uidCount == 1 ? kMachineServiceMarker : UID(0);
     submission->service = UID(uidCount - 1);
     CvCommand wire{};
-    std::memcpy(&wire, payload_.data() + prefix, sizeof wire);
-    submission->copy.Load(wire, payload_.data() + prefix + sizeof wire);
+    std::memcpy(&wire, payload_ + prefix, sizeof wire);
+    submission->copy.Load(wire, payload_ + prefix + sizeof wire, client_.buffers);
     submission->completion.context = submission.get();
     submission->completion.complete = SendCompletion;
 
@@ -202,6 +243,7 @@ void Request::Submit(uint32_t uidCount) {
                        : CvResourceService_SubmitCommand(raw->resource, raw->service, client_.uid, &raw->copy.command,
                                                          &raw->completion, &error);
     if (!ok) {
+        raw->copy.Release(client_.buffers);
         delete raw;
         client_.pending.fetch_sub(1);
         RespondError(error);
@@ -267,8 +309,8 @@ void Request::Handle() {
 
 }  // namespace
 
-void HandleCall(Client& client, uint8_t call, uint32_t ticket, std::vector<uint8_t>& payload) {
-    Request(client, call, ticket, payload).Handle();
+void HandleCall(Client& client, uint8_t call, uint32_t ticket, uint8_t* payload, size_t length) {
+    Request(client, call, ticket, payload, length).Handle();
 }
 
 }  // namespace cvpl_tcpip::server

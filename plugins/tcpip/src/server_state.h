@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "buffer_pool.h"
+#include "rpc_protocol.h"
 #include "server.h"
 
 namespace cvpl_tcpip::server {
@@ -52,6 +54,9 @@ struct Client {
     std::thread worker;
 
     std::mutex sendLock;  // one packet at a time on the socket
+
+    ByteBuffer inbound;  // kPayloadHeadroom bytes, then the payload being handled; the worker's alone
+    BufferPool buffers;  // command copies and outgoing packets, reused between calls
 };
 
 struct RegistryLocation {
@@ -97,10 +102,17 @@ void ClientWorker(Client* client);
 // Writes one whole packet under the client's send lock; false (and connected
 // cleared) when the socket fails. Nothing is sent to a disconnected client.
 bool SendToClient(Client& client, const std::vector<uint8_t>& packet);
+bool SendToClient(Client& client, const uint8_t* packet, size_t length);
 void SendDisconnect(Client& client);
 
+// Spare bytes in front of a call's payload: an execute answer is the request
+// less its leading UIDs, so its header is written there and the answer goes
+// out in place, without a copy.
+inline constexpr size_t kPayloadHeadroom = rpc::kHeaderSize;
+
 // server_calls.cpp: handles one call packet; clears connected on a violation.
-void HandleCall(Client& client, uint8_t call, uint32_t ticket, std::vector<uint8_t>& payload);
+// The kPayloadHeadroom bytes before `payload` belong to the call too.
+void HandleCall(Client& client, uint8_t call, uint32_t ticket, uint8_t* payload, size_t length);
 
 // server_events.cpp: fills the client's listeners with the signal senders.
 void InitListeners(Client& client);

@@ -51,17 +51,18 @@ ReadResult ReadExact(Client& client, uint8_t* buffer, size_t length, size_t* hav
     return ReadResult::kComplete;
 }
 
-// Reads a payload, growing the buffer only as bytes arrive so that a header that
-// announces 32 MiB costs nothing until the data is really there.
-ReadResult ReadPayload(Client& client, uint32_t length, std::vector<uint8_t>& payload, size_t* have) {
+// Reads a payload behind kPayloadHeadroom spare bytes, growing the buffer only
+// as bytes arrive so that a header that announces 32 MiB costs nothing until
+// the data is really there.
+ReadResult ReadPayload(Client& client, uint32_t length, std::vector<uint8_t>& buffer, size_t* have) {
     constexpr size_t kStep = 1 << 20;
-    payload.clear();
+    buffer.clear();
     *have = 0;
     while (*have < length) {
         const size_t next = std::min<size_t>(length, *have + kStep);
-        payload.resize(next);
+        buffer.resize(kPayloadHeadroom + next);
         size_t got = 0;
-        const ReadResult result = ReadExact(client, payload.data() + *have, next - *have, &got);
+        const ReadResult result = ReadExact(client, buffer.data() + kPayloadHeadroom + *have, next - *have, &got);
         *have += got;
         if (result != ReadResult::kComplete) return result;
     }
@@ -109,8 +110,9 @@ bool HandleOnePacket(Client& client) {
             return false;
     }
 
-    std::vector<uint8_t> payload;
-    const ReadResult read = ReadPayload(client, header.length, payload, &have);
+    // The client's own buffer keeps its capacity from one packet to the next.
+    std::vector<uint8_t>& inbound = client.inbound;
+    const ReadResult read = ReadPayload(client, header.length, inbound, &have);
     if (read == ReadResult::kStopped) {
         Misbehaved(client);
         return false;
@@ -129,7 +131,10 @@ bool HandleOnePacket(Client& client) {
             client.connected.store(false);
             CvLog(CV_LOG_INFO, "Client disconnected, shutting down that RPC service");
             break;
-        case rpc::kCall: HandleCall(client, header.function, header.ticket, payload); break;
+        case rpc::kCall:
+            inbound.resize(kPayloadHeadroom + header.length);
+            HandleCall(client, header.function, header.ticket, inbound.data() + kPayloadHeadroom, header.length);
+            break;
         case rpc::kCallResponse:
             CvLog(CV_LOG_ERROR,
                   "Client sent a 'call response', which is invalid client logic; disconnecting misbehaving client");
@@ -146,6 +151,7 @@ bool HandleOnePacket(Client& client) {
             Misbehaved(client);
             break;
     }
+    Recycle(inbound);
     return client.connected.load();
 }
 
@@ -179,10 +185,14 @@ void Wakeup::Drain() {
 }
 
 bool SendToClient(Client& client, const std::vector<uint8_t>& packet) {
+    return SendToClient(client, packet.data(), packet.size());
+}
+
+bool SendToClient(Client& client, const uint8_t* packet, size_t length) {
     std::lock_guard lock(client.sendLock);
     if (!client.connected.load()) return false;
-    const int size = static_cast<int>(packet.size());
-    if (SocketSendAll(client.socket, packet.data(), size) != size) {
+    const int size = static_cast<int>(length);
+    if (SocketSendAll(client.socket, packet, size) != size) {
         client.connected.store(false);
         client.wakeup.Signal();
         return false;

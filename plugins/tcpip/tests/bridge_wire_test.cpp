@@ -411,4 +411,65 @@ TEST_F(BridgeWireTest, ServerClosingAbortsEveryWaitingCallAndPendingSubmit)
         lines.end());
 }
 
+// The bridge builds calls and receives answers in buffers it keeps between
+// calls: a small execute after a large one carries only its own bytes, an
+// answer shorter than it expects is refused rather than made up from what a
+// larger answer left behind, and a good answer fills exactly its buffer.
+TEST_F(BridgeWireTest, ASmallExecuteAfterALargeOneCarriesAndTakesOnlyItsOwnBytes)
+{
+    const CvUID uid = connected();
+    auto execute = [&](std::vector<uint8_t>& data, uint32_t length) {
+        return std::async(std::launch::async, [&data, length, uid] {
+            CvCommand command{};
+            command.function = 1;
+            command.tag = CV_COMMAND_TAG_NONE;
+            command.buffers[1] = data.data();
+            command.bufferLengths[1] = length;
+            CvError failure{};
+            CvResourceServiceProxy_ExecuteCommand(uid, 7, 9, &command, &failure);
+            return failure;
+        });
+    };
+    // Answers with the call's command and `length` bytes of `fill`.
+    auto answer = [&](const RawPacket& call, uint32_t length, uint8_t fill) {
+        CvCommand wire{};
+        std::memcpy(&wire, call.payload.data() + 8, sizeof wire);
+        std::vector<uint8_t> bytes = Header(rpc::kCallResponse, 0, 56 + length);
+        Append(bytes, wire);
+        bytes.resize(bytes.size() + length, fill);
+        return server.send(bytes);
+    };
+
+    std::vector<uint8_t> large(256 * 1024, 0xAB);
+    auto executing = execute(large, static_cast<uint32_t>(large.size()));
+    RawPacket call;
+    ASSERT_TRUE(server.read(&call));
+    ASSERT_EQ(64u + large.size(), call.payload.size());
+    ASSERT_TRUE(answer(call, static_cast<uint32_t>(large.size()), 0xCD));
+    EXPECT_EQ(CV_ERROR_NONE, executing.get().code);
+    EXPECT_EQ(0xCD, large.back());
+
+    // Only the first 16 of these 32 bytes are passed.
+    std::vector<uint8_t> small(32, 0x11);
+    executing = execute(small, 16);
+    ASSERT_TRUE(server.read(&call));
+    ASSERT_EQ(64u + 16u, call.payload.size());
+    EXPECT_EQ(std::vector<uint8_t>(16, 0x11), std::vector<uint8_t>(call.payload.begin() + 64, call.payload.end()));
+    ASSERT_TRUE(answer(call, 8, 0x22));
+    const CvError shortAnswer = executing.get();
+    EXPECT_EQ(CV_ERROR_INTERNAL, shortAnswer.code);
+    EXPECT_STREQ("Returned payload length for RPC function 9 does not match expected payload length: 64 bytes vs 72 "
+                 "bytes",
+                 shortAnswer.message);
+    EXPECT_EQ(std::vector<uint8_t>(32, 0x11), small);
+
+    executing = execute(small, 16);
+    ASSERT_TRUE(server.read(&call));
+    ASSERT_TRUE(answer(call, 16, 0x33));
+    EXPECT_EQ(CV_ERROR_NONE, executing.get().code);
+    std::vector<uint8_t> expected(16, 0x33);
+    expected.resize(32, 0x11);
+    EXPECT_EQ(expected, small);
+}
+
 }  // namespace

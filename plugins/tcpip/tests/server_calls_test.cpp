@@ -276,5 +276,79 @@ TEST_F(ServerCallTest, ForwardsHotplugEvents) {
     EXPECT_EQ(signal.payload.size(), 4u);
 }
 
+// Request for call 9 or 10 whose buffer 1 holds `data`.
+std::vector<uint8_t> DataCall(CvUID resource, CvUID service, uint32_t tag, const std::vector<uint8_t>& data) {
+    CvCommand command{};
+    command.function = 0x26;
+    command.tag = tag;
+    command.bufferLengths[1] = static_cast<uint32_t>(data.size());
+    rpc::PacketBuilder payload(0, 0);
+    payload.U32(resource).U32(service).Raw(command).Bytes(data.data(), data.size());
+    auto bytes = payload.Finish();
+    return {bytes.begin() + rpc::kHeaderSize, bytes.end()};
+}
+
+// The server keeps its packet and command buffers from one call to the next:
+// a smaller command after a larger one reaches the service, comes back and
+// completes with its own bytes only.
+TEST_F(ServerCallTest, ASmallerCommandAfterALargerOneCarriesOnlyItsOwnBytes) {
+    std::mutex mutex;
+    std::vector<std::vector<uint8_t>> seen;  // buffer 1 as each execute reached the service
+    CvCommand* held = nullptr;
+    CvCommandCompletion* heldCompletion = nullptr;
+    service_.execute = [&](CvCommand* command, CvError* error) {
+        auto* bytes = static_cast<uint8_t*>(command->buffers[1]);
+        std::lock_guard lock(mutex);
+        seen.emplace_back(bytes, bytes + command->bufferLengths[1]);
+        for (uint32_t i = 0; i < command->bufferLengths[1]; ++i) bytes[i] ^= 0xFF;
+        return CvSetNoThreadError(error);
+    };
+    service_.submit = [&](CvCommand* command, CvCommandCompletion* completion, CvError* error) {
+        std::lock_guard lock(mutex);
+        held = command;
+        heldCompletion = completion;
+        return CvSetNoThreadError(error);
+    };
+    auto client = Connect();
+    // Larger than one read step of the server, smaller than what it keeps.
+    const std::vector<uint8_t> large((3u << 20) / 2, 0x11);
+    const std::vector<uint8_t> small{1, 2, 3};
+
+    Packet answer;
+    ASSERT_TRUE(client->Send(CallPacket(rpc::kResourceServiceExecute, DataCall(resource_, serviceUid_, 1, large))));
+    ASSERT_TRUE(client->ReadAnswer(&answer));
+    ASSERT_EQ(answer.payload.size(), 56u + large.size());
+    EXPECT_EQ(answer.payload.back(), 0xEE);
+
+    ASSERT_TRUE(client->Send(CallPacket(rpc::kResourceServiceExecute, DataCall(resource_, serviceUid_, 2, small))));
+    ASSERT_TRUE(client->ReadAnswer(&answer));
+    ASSERT_EQ(answer.header.command, rpc::kCallResponse);
+    ASSERT_EQ(answer.payload.size(), 56u + small.size());
+    EXPECT_EQ(std::vector<uint8_t>(answer.payload.begin() + 56, answer.payload.end()),
+              (std::vector<uint8_t>{0xFE, 0xFD, 0xFC}));
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[1], small);
+    }
+
+    ASSERT_TRUE(client->Send(CallPacket(rpc::kResourceServiceSubmit, DataCall(resource_, serviceUid_, 3, small))));
+    ASSERT_TRUE(client->ReadAnswer(&answer));
+    EXPECT_EQ(answer.header.length, 0u);
+    {
+        std::lock_guard lock(mutex);
+        ASSERT_NE(held, nullptr);
+        ASSERT_EQ(held->bufferLengths[1], small.size());
+        EXPECT_EQ(std::memcmp(held->buffers[1], small.data(), small.size()), 0);
+        static_cast<uint8_t*>(held->buffers[1])[0] = 9;
+    }
+    heldCompletion->complete(heldCompletion, held);
+    CvResourceService_NotifyCommandCompleted(resource_, serviceUid_);
+    Packet signal;
+    ASSERT_TRUE(ReadSignal(*client, rpc::kResourceServiceCommandComplete, &signal));
+    ASSERT_EQ(signal.payload.size(), 320u + small.size());
+    EXPECT_EQ(std::vector<uint8_t>(signal.payload.end() - 3, signal.payload.end()), (std::vector<uint8_t>{9, 2, 3}));
+}
+
 }  // namespace
 }  // namespace tcpip_test
