@@ -24,6 +24,22 @@ protected:
             << error.message;
     }
 
+    // The last submit the service accepted, held until the test completes it.
+    struct HeldSubmit {
+        std::mutex mutex;
+        CvCommand* command = nullptr;
+        CvCommandCompletion* completion = nullptr;
+        void complete() { completion->complete(completion, command); }
+    };
+    void HoldSubmits(HeldSubmit& held) {
+        service_.submit = [&held](CvCommand* command, CvCommandCompletion* completion, CvError* error) {
+            std::lock_guard lock(held.mutex);
+            held.command = command;
+            held.completion = completion;
+            return CvSetNoThreadError(error);
+        };
+    }
+
     ResourceDouble drive_{"drive0"};
     ServiceDouble service_{"test/device"};
     CvUID resource_ = CV_UID_NONE;
@@ -137,15 +153,8 @@ TEST_F(ServerCallTest, ExecutesACommandAndReturnsResultAndBuffers) {
 }
 
 TEST_F(ServerCallTest, AnswersASubmitAtOnceAndSignalsItsCompletion) {
-    std::mutex mutex;
-    CvCommand* held = nullptr;
-    CvCommandCompletion* heldCompletion = nullptr;
-    service_.submit = [&](CvCommand* command, CvCommandCompletion* completion, CvError* error) {
-        std::lock_guard lock(mutex);
-        held = command;
-        heldCompletion = completion;
-        return CvSetNoThreadError(error);
-    };
+    HeldSubmit held;
+    HoldSubmits(held);
     auto client = Connect();
     ASSERT_TRUE(client->Send(CallPacket(rpc::kResourceServiceSubmit, CommandCall(resource_, serviceUid_, 31))));
     Packet answer;
@@ -154,13 +163,13 @@ TEST_F(ServerCallTest, AnswersASubmitAtOnceAndSignalsItsCompletion) {
     EXPECT_EQ(answer.header.length, 0u);
 
     {
-        std::lock_guard lock(mutex);
-        ASSERT_NE(held, nullptr);
-        held->result = 3;
-        static_cast<uint8_t*>(held->buffers[2])[0] = 0xAB;
-        CvSetError(&heldCompletion->error, CV_ERROR_FAILED, "medium error");
+        std::lock_guard lock(held.mutex);
+        ASSERT_NE(held.command, nullptr);
+        held.command->result = 3;
+        static_cast<uint8_t*>(held.command->buffers[2])[0] = 0xAB;
+        CvSetError(&held.completion->error, CV_ERROR_FAILED, "medium error");
     }
-    heldCompletion->complete(heldCompletion, held);
+    held.complete();
     CvResourceService_NotifyCommandCompleted(resource_, serviceUid_);
 
     Packet signal;
@@ -187,15 +196,8 @@ TEST_F(ServerCallTest, AnswersASubmitAtOnceAndSignalsItsCompletion) {
 }
 
 TEST_F(ServerCallTest, KeepsTheClientUntilItsSubmitCompletes) {
-    std::mutex mutex;
-    CvCommand* held = nullptr;
-    CvCommandCompletion* heldCompletion = nullptr;
-    service_.submit = [&](CvCommand* command, CvCommandCompletion* completion, CvError* error) {
-        std::lock_guard lock(mutex);
-        held = command;
-        heldCompletion = completion;
-        return CvSetNoThreadError(error);
-    };
+    HeldSubmit held;
+    HoldSubmits(held);
     LogWaiter waiter;
     auto client = Connect();
     ASSERT_TRUE(client->Send(CallPacket(rpc::kResourceServiceSubmit, CommandCall(resource_, serviceUid_, 5))));
@@ -210,10 +212,10 @@ TEST_F(ServerCallTest, KeepsTheClientUntilItsSubmitCompletes) {
     ASSERT_TRUE(CvServer_GetClientList(server_, &clients, &error));
     EXPECT_EQ(clients.count, 1);
     {
-        std::lock_guard lock(mutex);
-        ASSERT_NE(held, nullptr);
+        std::lock_guard lock(held.mutex);
+        ASSERT_NE(held.command, nullptr);
     }
-    heldCompletion->complete(heldCompletion, held);
+    held.complete();
     CvResourceService_NotifyCommandCompleted(resource_, serviceUid_);
     // Stop waits for the worker, which has ended or ends now.
     ASSERT_TRUE(CvServer_Stop(server_, &error));
@@ -294,8 +296,7 @@ std::vector<uint8_t> DataCall(CvUID resource, CvUID service, uint32_t tag, const
 TEST_F(ServerCallTest, ASmallerCommandAfterALargerOneCarriesOnlyItsOwnBytes) {
     std::mutex mutex;
     std::vector<std::vector<uint8_t>> seen;  // buffer 1 as each execute reached the service
-    CvCommand* held = nullptr;
-    CvCommandCompletion* heldCompletion = nullptr;
+    HeldSubmit held;
     service_.execute = [&](CvCommand* command, CvError* error) {
         auto* bytes = static_cast<uint8_t*>(command->buffers[1]);
         std::lock_guard lock(mutex);
@@ -303,12 +304,7 @@ TEST_F(ServerCallTest, ASmallerCommandAfterALargerOneCarriesOnlyItsOwnBytes) {
         for (uint32_t i = 0; i < command->bufferLengths[1]; ++i) bytes[i] ^= 0xFF;
         return CvSetNoThreadError(error);
     };
-    service_.submit = [&](CvCommand* command, CvCommandCompletion* completion, CvError* error) {
-        std::lock_guard lock(mutex);
-        held = command;
-        heldCompletion = completion;
-        return CvSetNoThreadError(error);
-    };
+    HoldSubmits(held);
     auto client = Connect();
     // Larger than one read step of the server, smaller than what it keeps.
     const std::vector<uint8_t> large((3u << 20) / 2, 0x11);
@@ -336,13 +332,13 @@ TEST_F(ServerCallTest, ASmallerCommandAfterALargerOneCarriesOnlyItsOwnBytes) {
     ASSERT_TRUE(client->ReadAnswer(&answer));
     EXPECT_EQ(answer.header.length, 0u);
     {
-        std::lock_guard lock(mutex);
-        ASSERT_NE(held, nullptr);
-        ASSERT_EQ(held->bufferLengths[1], small.size());
-        EXPECT_EQ(std::memcmp(held->buffers[1], small.data(), small.size()), 0);
-        static_cast<uint8_t*>(held->buffers[1])[0] = 9;
+        std::lock_guard lock(held.mutex);
+        ASSERT_NE(held.command, nullptr);
+        ASSERT_EQ(held.command->bufferLengths[1], small.size());
+        EXPECT_EQ(std::memcmp(held.command->buffers[1], small.data(), small.size()), 0);
+        static_cast<uint8_t*>(held.command->buffers[1])[0] = 9;
     }
-    heldCompletion->complete(heldCompletion, held);
+    held.complete();
     CvResourceService_NotifyCommandCompleted(resource_, serviceUid_);
     Packet signal;
     ASSERT_TRUE(ReadSignal(*client, rpc::kResourceServiceCommandComplete, &signal));
