@@ -133,6 +133,12 @@ void DiskPlugin::attach(CvUID resource) {
 
     std::lock_guard lock(mutex_);
     if (!enabled_) return;
+    // load() walks the resources while the work thread may deliver their
+    // resource-added events: both can pass the check above for one disk, and
+    // only the first may give it the service.
+    const bool attached = std::any_of(services_.begin(), services_.end(),
+                                      [&](const auto& pair) { return pair.first == resource; });
+    if (attached) return;
     if (services_.size() >= kMaxServices) {
         CvLog(CV_LOG_WARNING, "Resource list full, unable to fill out new service descriptor for resource %d",
               static_cast<int>(resource));

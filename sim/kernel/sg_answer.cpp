@@ -4,10 +4,12 @@
 #include <scsi/sg.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "simdrive/ata_drive.h"
 #include "simdrive/scsi_drive.h"
@@ -147,27 +149,78 @@ void copyPadded(uint8_t* field, std::size_t width, const std::string& text) {
     std::memcpy(field, text.data(), std::min(width, text.size()));
 }
 
-// libata's translated standard INQUIRY: vendor "ATA", the model's first 16
-// characters and the last four of the firmware revision.
+// IDENTIFY DEVICE words copied the way libata puts ATA strings and the world
+// wide name into SCSI data: each word's high byte first.
+void putWords(std::vector<uint8_t>& out, const std::array<uint16_t, 256>& words, std::size_t first,
+              std::size_t count) {
+    for (std::size_t i = first; i < first + count; ++i) {
+        out.push_back(static_cast<uint8_t>(words[i] >> 8));
+        out.push_back(static_cast<uint8_t>(words[i] & 0xFF));
+    }
+}
+
+constexpr std::size_t kSerialWord = 10, kSerialWords = 10;
+constexpr std::size_t kModelWord = 27, kModelWords = 20;
+constexpr std::size_t kWwnWord = 108, kWwnWords = 4;
+
+// The vital product data pages libata answers from IDENTIFY DEVICE data: the
+// supported pages, the unit serial number, and the device identification with
+// the serial number, the T10 vendor designator ("ATA", model and serial) and,
+// when the drive reports one, its world wide name. Empty for other pages.
+std::vector<uint8_t> translatedVpdPage(const AtaDrive& drive, uint8_t page) {
+    const std::array<uint16_t, 256> words = ataIdentifyWords(drive.description(), drive.identity().revision);
+    std::vector<uint8_t> data{0x00, page, 0x00, 0x00};
+    switch (page) {
+    case 0x00: data.insert(data.end(), {0x00, 0x80, 0x83}); break;
+    case 0x80: putWords(data, words, kSerialWord, kSerialWords); break;
+    case 0x83: {
+        data.insert(data.end(), {0x02, 0x00, 0x00, static_cast<uint8_t>(2 * kSerialWords)});
+        putWords(data, words, kSerialWord, kSerialWords);
+        data.insert(data.end(), {0x02, 0x01, 0x00, static_cast<uint8_t>(8 + 2 * (kModelWords + kSerialWords))});
+        for (char c : std::string("ATA     ")) data.push_back(static_cast<uint8_t>(c));
+        putWords(data, words, kModelWord, kModelWords);
+        putWords(data, words, kSerialWord, kSerialWords);
+        const bool hasWwn = std::any_of(words.begin() + kWwnWord, words.begin() + kWwnWord + kWwnWords,
+                                        [](uint16_t word) { return word != 0; });
+        if (hasWwn) {
+            data.insert(data.end(), {0x01, 0x03, 0x00, static_cast<uint8_t>(2 * kWwnWords)});
+            putWords(data, words, kWwnWord, kWwnWords);
+        }
+        break;
+    }
+    default: return {};
+    }
+    data[3] = static_cast<uint8_t>(data.size() - 4);
+    return data;
+}
+
+// libata's translated INQUIRY. Standard data: vendor "ATA", the model's first
+// 16 characters and the last four of the firmware revision.
 void translatedInquiry(const AtaDrive& drive, sg_io_hdr& request) {
     const uint8_t* cdb = request.cmdp;
-    if ((cdb[1] & 0x01) != 0) {
+    const bool vitalProductData = (cdb[1] & 0x01) != 0;
+    std::vector<uint8_t> page;
+    if (vitalProductData) {
+        page = translatedVpdPage(drive, cdb[2]);
+    } else {
+        DriveIdentity identity = drive.identity();
+        page.assign(36, 0);
+        page[2] = 0x05;
+        page[3] = 0x02;
+        page[4] = 31;
+        copyPadded(page.data() + 8, 8, "ATA");
+        copyPadded(page.data() + 16, 16, identity.model);
+        std::string revision = identity.revision;
+        if (revision.size() > 4) revision = revision.substr(revision.size() - 4);
+        copyPadded(page.data() + 32, 4, revision);
+    }
+    if (page.empty()) {
         refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInCdb);
         return;
     }
-    DriveIdentity identity = drive.identity();
-    uint8_t page[36] = {};
-    page[2] = 0x05;
-    page[3] = 0x02;
-    page[4] = 31;
-    copyPadded(page + 8, 8, "ATA");
-    copyPadded(page + 16, 16, identity.model);
-    std::string revision = identity.revision;
-    if (revision.size() > 4) revision = revision.substr(revision.size() - 4);
-    copyPadded(page + 32, 4, revision);
     std::span<uint8_t> data = dataOf(request);
-    std::size_t length = std::min(data.size(), sizeof page);
-    if (request.dxfer_direction == SG_DXFER_FROM_DEV && length != 0) std::memcpy(data.data(), page, length);
+    std::size_t length = std::min(data.size(), page.size());
+    if (request.dxfer_direction == SG_DXFER_FROM_DEV && length != 0) std::memcpy(data.data(), page.data(), length);
     request.resid = static_cast<int>(request.dxfer_len - length);
 }
 

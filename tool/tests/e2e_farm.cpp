@@ -48,6 +48,12 @@ std::string Farm::savedRevision(const std::string& kind, const std::string& seri
 void Farm::writeImage(const std::string& name, const std::string& prefix, const std::string& revision,
                       std::size_t size) const
 {
+    WriteFirmwareImage(dir_.path() / name, prefix, revision, size);
+}
+
+void WriteFirmwareImage(const std::filesystem::path& path, const std::string& prefix, const std::string& revision,
+                        std::size_t size)
+{
     simdrive::ImageRecipe recipe;
     recipe.modelPrefix = prefix;
     recipe.revision = revision;
@@ -56,8 +62,8 @@ void Farm::writeImage(const std::string& name, const std::string& prefix, const 
     std::string error;
     const std::vector<uint8_t> image = simdrive::buildImage(recipe, error);
     if (image.size() != size)
-        throw std::runtime_error("cannot build image " + name + ": " + error);
-    WriteFile(dir_.path() / name, std::string(image.begin(), image.end()));
+        throw std::runtime_error("cannot build image " + path.string() + ": " + error);
+    WriteFile(path, std::string(image.begin(), image.end()));
 }
 
 ProgramResult RunProgramWithInput(const std::vector<std::string>& args, const std::filesystem::path& directory,

@@ -43,6 +43,11 @@ private:
     TempDir dir_;
 };
 
+// Writes a firmware image for drives whose model starts with `prefix`; `size`
+// is the whole file's length (header included, no padding).
+void WriteFirmwareImage(const std::filesystem::path& path, const std::string& prefix, const std::string& revision,
+                        std::size_t size);
+
 // Runs the built firmstep in `directory` with `input` on its standard input.
 ProgramResult RunProgramWithInput(const std::vector<std::string>& args, const std::filesystem::path& directory,
                                   const std::string& input);

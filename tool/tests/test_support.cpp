@@ -40,10 +40,6 @@ void WriteFile(const std::filesystem::path& path, const std::string& content)
     std::ofstream(path, std::ios::binary) << content;
 }
 
-namespace {
-
-// The current environment with the given variables set; built before fork so
-// the child only calls execve.
 std::vector<std::string> EnvironmentWith(const Environment& environment)
 {
     std::vector<std::string> result;
@@ -59,8 +55,6 @@ std::vector<std::string> EnvironmentWith(const Environment& environment)
         result.push_back(name + "=" + value);
     return result;
 }
-
-}  // namespace
 
 ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory)
 {

@@ -38,6 +38,9 @@ ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesy
 using Environment = std::vector<std::pair<std::string, std::string>>;
 ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory,
                          const Environment& environment);
+// The current environment with these variables set, as "NAME=value" texts;
+// made before fork so that a child only calls execve.
+std::vector<std::string> EnvironmentWith(const Environment& environment);
 
 // The banner that opens every run.
 std::string ExpectedBanner();

@@ -1,0 +1,74 @@
+// Reading the node table of a simulated kernel.
+#include "node_table.h"
+
+#include <algorithm>
+
+namespace simdrive {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r";
+
+std::string_view trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+bool failAt(std::size_t line, const std::string& problem, std::string& error) {
+    error = "line " + std::to_string(line) + ": " + problem;
+    return false;
+}
+
+}  // namespace
+
+bool parseNodeTable(std::string_view text, std::vector<NodeEntry>& nodes, std::string& error) {
+    std::vector<NodeEntry> parsed;
+    std::size_t number = 0;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = trimmed(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        ++number;
+        if (line.empty() || line.front() == '#') continue;
+
+        const std::size_t split = line.find_first_of(kBlanks);
+        const std::string_view path = line.substr(0, split);
+        const std::string_view described =
+            split == std::string_view::npos ? std::string_view() : trimmed(line.substr(split));
+        if (path.front() != '/')
+            return failAt(number, "node path '" + std::string(path) + "' is not absolute", error);
+        if (described.empty())
+            return failAt(number, "node '" + std::string(path) + "' has no drive description", error);
+
+        NodeEntry entry{std::string(path), {}};
+        DescriptionError problem;
+        if (!parseDriveDescriptionText(described, entry.description, problem))
+            return failAt(number, "node '" + entry.path + "': " + problem.message(), error);
+        const std::vector<std::string> wanted = nodePaths(entry);
+        for (const NodeEntry& earlier : parsed) {
+            for (const std::string& taken : nodePaths(earlier)) {
+                if (std::find(wanted.begin(), wanted.end(), taken) != wanted.end())
+                    return failAt(number, "node '" + taken + "' is given twice", error);
+            }
+            if (earlier.description.kind == entry.description.kind &&
+                earlier.description.serial == entry.description.serial)
+                return failAt(number, "serial '" + entry.description.serial + "' is already used by node '" +
+                                          earlier.path + "'", error);
+        }
+        parsed.push_back(std::move(entry));
+    }
+    nodes = std::move(parsed);
+    return true;
+}
+
+std::vector<std::string> nodePaths(const NodeEntry& node) {
+    std::vector<std::string> paths{node.path};
+    if (node.description.kind == DriveKind::Nvme) {
+        for (uint32_t ns = 1; ns <= node.description.namespaces; ++ns)
+            paths.push_back(node.path + "n" + std::to_string(ns));
+    }
+    return paths;
+}
+
+}  // namespace simdrive

@@ -1,0 +1,66 @@
+// The simulated kernel for a whole program: preloaded into it, this library
+// exports the seam's provider, so every pass-through plug-in the program loads
+// reaches simulated drives instead of the kernel. The drives are read at the
+// first call through the seam from the node table named by SIM_KERNEL_NODES,
+// and keep their firmware in SIM_KERNEL_STATE_DIR (when set) so that a later
+// run, or the test that started the program, sees what an update left.
+//
+// Problems are written to standard error and leave the table empty: the real
+// kernel is never reached, whatever the table holds.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+#include "node_table.h"
+#include "sim_kernel.h"
+
+namespace {
+
+constexpr const char* kNodesVariable = "SIM_KERNEL_NODES";
+constexpr const char* kStateVariable = "SIM_KERNEL_STATE_DIR";
+
+void report(const std::string& problem) { std::fprintf(stderr, "simulated kernel: %s\n", problem.c_str()); }
+
+void populate() {
+    const char* table = std::getenv(kNodesVariable);
+    if (table == nullptr || *table == '\0') {
+        report(std::string(kNodesVariable) + " is not set: no device nodes");
+        return;
+    }
+    std::ifstream file(table);
+    if (!file) {
+        report(std::string("cannot read node table '") + table + "'");
+        return;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    std::vector<simdrive::NodeEntry> nodes;
+    std::string error;
+    if (!simdrive::parseNodeTable(text.str(), nodes, error)) {
+        report(std::string("node table '") + table + "': " + error);
+        return;
+    }
+    std::shared_ptr<const simdrive::StateStore> store;
+    if (const char* state = std::getenv(kStateVariable); state != nullptr && *state != '\0')
+        store = std::make_shared<const simdrive::StateStore>(state);
+    simdrive::SimKernel& kernel = simdrive::SimKernel::instance();
+    for (const simdrive::NodeEntry& node : nodes) {
+        std::shared_ptr<simdrive::SimDrive> drive = simdrive::createDrive(node.description, store, error);
+        if (!drive) {
+            report("node '" + node.path + "': " + error);
+            continue;
+        }
+        for (const std::string& path : simdrive::nodePaths(node)) kernel.addNode(path, drive);
+    }
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const KernelIoOps* KernelIo_TestProvider(void) {
+    static std::once_flag once;
+    std::call_once(once, populate);
+    return simdrive::SimKernel::ops();
+}

@@ -1,0 +1,60 @@
+// The node table that gives the preloaded simulated kernel its drives: a
+// mistake in it would leave a program with missing or shared device nodes.
+#include <gtest/gtest.h>
+
+#include "node_table.h"
+
+namespace {
+
+using simdrive::NodeEntry;
+
+std::string Problem(const std::string& text)
+{
+    std::vector<NodeEntry> nodes{NodeEntry{"/dev/kept", {}}};
+    std::string error;
+    EXPECT_FALSE(simdrive::parseNodeTable(text, nodes, error)) << text;
+    EXPECT_EQ(nodes.size(), 1u) << "a refused table leaves the caller's list alone";
+    return error;
+}
+
+TEST(NodeTable, NodesWithDescriptionsAndNamespaces)
+{
+    const std::string text = "# drives\n"
+                             "\n"
+                             "  /dev/sda\tkind=ata; model=VT-2000 Series; serial=A1; revision=VT01  \n"
+                             "/dev/nvme3 kind=nvme; model=VT NVMe; serial=N1; revision=VT01; namespaces=2\r\n"
+                             "/dev/sdb kind=scsi; vendor=VT; product=SAS; serial=A1; revision=VT01";
+    std::vector<NodeEntry> nodes;
+    std::string error;
+    ASSERT_TRUE(simdrive::parseNodeTable(text, nodes, error)) << error;
+    ASSERT_EQ(nodes.size(), 3u);
+    EXPECT_EQ(nodes[0].path, "/dev/sda");
+    EXPECT_EQ(nodes[0].description.model, "VT-2000 Series");
+    EXPECT_EQ(nodes[0].description.revision, "VT01");
+    EXPECT_EQ(simdrive::nodePaths(nodes[0]), std::vector<std::string>{"/dev/sda"});
+    // An NVMe controller answers on its namespaces' block devices too.
+    EXPECT_EQ(simdrive::nodePaths(nodes[1]),
+              (std::vector<std::string>{"/dev/nvme3", "/dev/nvme3n1", "/dev/nvme3n2"}));
+    // The same serial on drives of different kinds names different state files.
+    EXPECT_EQ(nodes[2].description.serial, "A1");
+}
+
+TEST(NodeTable, RefusesTablesThatCannotBeServed)
+{
+    const std::string ata = " kind=ata; model=VT; serial=S1; revision=VT01\n";
+    EXPECT_EQ(Problem("dev/sda" + ata), "line 1: node path 'dev/sda' is not absolute");
+    EXPECT_EQ(Problem("# first\n/dev/sda   \n"), "line 2: node '/dev/sda' has no drive description");
+    EXPECT_EQ(Problem("/dev/sda kind=ata; model=VT; serial=S1; revision=VT01; colour=red\n"),
+              "line 1: node '/dev/sda': key 'colour': unknown key");
+    EXPECT_EQ(Problem("/dev/sda" + ata + "/dev/sda kind=ata; model=VT; serial=S2; revision=VT01\n"),
+              "line 2: node '/dev/sda' is given twice");
+    // A disk may not take the node of a controller's namespace, nor the other way round.
+    EXPECT_EQ(Problem("/dev/nvme0 kind=nvme; model=VT; serial=N1; revision=VT01\n/dev/nvme0n1" + ata),
+              "line 2: node '/dev/nvme0n1' is given twice");
+    EXPECT_EQ(Problem("/dev/nvme0n1" + ata + "/dev/nvme0 kind=nvme; model=VT; serial=N1; revision=VT01\n"),
+              "line 2: node '/dev/nvme0n1' is given twice");
+    // Two drives of one kind and serial would share one state file.
+    EXPECT_EQ(Problem("/dev/sda" + ata + "/dev/sdb" + ata), "line 2: serial 'S1' is already used by node '/dev/sda'");
+}
+
+}  // namespace
