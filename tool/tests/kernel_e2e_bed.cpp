@@ -123,6 +123,15 @@ void KernelBed::addDisk(const std::string& name, unsigned major, unsigned minor,
     nodes_ += "/dev/" + name + " " + description + "\n";
 }
 
+void KernelBed::addSecondPath(const std::string& name, unsigned major, unsigned minor, const std::string& id,
+                              const std::string& of)
+{
+    Disk disk{major, minor, id, disks_.at(of).bus, ""};
+    disk.sysPath = addBlockDevice(name, disk);
+    disks_[name] = disk;
+    nodes_ += "/dev/" + name + " same-as /dev/" + of + "\n";
+}
+
 void KernelBed::addPartition(const std::string& disk, const std::string& name, unsigned major, unsigned minor,
                              bool mounted)
 {

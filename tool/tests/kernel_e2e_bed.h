@@ -43,6 +43,10 @@ public:
     // description ("kind=ata; ..." is a libata disk, "kind=scsi; ..." a SCSI disk).
     void addDisk(const std::string& name, unsigned major, unsigned minor, const std::string& id,
                  const std::string& description);
+    // A second whole disk "/dev/<name>" that reaches the drive of disk `of`, as
+    // the second port of a dual-ported disk does.
+    void addSecondPath(const std::string& name, unsigned major, unsigned minor, const std::string& id,
+                       const std::string& of);
     // Partition "/dev/<name>" of a disk added before, mounted or not.
     void addPartition(const std::string& disk, const std::string& name, unsigned major, unsigned minor,
                       bool mounted);

@@ -10,7 +10,7 @@ using simdrive::NodeEntry;
 
 std::string Problem(const std::string& text)
 {
-    std::vector<NodeEntry> nodes{NodeEntry{"/dev/kept", {}}};
+    std::vector<NodeEntry> nodes{NodeEntry{"/dev/kept", {}, {}}};
     std::string error;
     EXPECT_FALSE(simdrive::parseNodeTable(text, nodes, error)) << text;
     EXPECT_EQ(nodes.size(), 1u) << "a refused table leaves the caller's list alone";
@@ -37,6 +37,13 @@ TEST(NodeTable, NodesWithDescriptionsAndNamespaces)
               (std::vector<std::string>{"/dev/nvme3", "/dev/nvme3n1", "/dev/nvme3n2"}));
     // The same serial on drives of different kinds names different state files.
     EXPECT_EQ(nodes[2].description.serial, "A1");
+
+    // A second node of a drive: its own path, the drive's description.
+    ASSERT_TRUE(simdrive::parseNodeTable(text + "\n/dev/sdf same-as /dev/sdb\n", nodes, error)) << error;
+    ASSERT_EQ(nodes.size(), 4u);
+    EXPECT_EQ(nodes[3].sameAs, "/dev/sdb");
+    EXPECT_EQ(nodes[3].description.product, "SAS");
+    EXPECT_EQ(simdrive::nodePaths(nodes[3]), std::vector<std::string>{"/dev/sdf"});
 }
 
 TEST(NodeTable, RefusesTablesThatCannotBeServed)
@@ -53,6 +60,9 @@ TEST(NodeTable, RefusesTablesThatCannotBeServed)
               "line 2: node '/dev/nvme0n1' is given twice");
     EXPECT_EQ(Problem("/dev/nvme0n1" + ata + "/dev/nvme0 kind=nvme; model=VT; serial=N1; revision=VT01\n"),
               "line 2: node '/dev/nvme0n1' is given twice");
+    // A second node must name an earlier drive node, and a node of its own.
+    EXPECT_EQ(Problem("/dev/sdb same-as /dev/sda\n"), "line 1: node '/dev/sdb': '/dev/sda' is no earlier drive node");
+    EXPECT_EQ(Problem("/dev/sda" + ata + "/dev/sda same-as /dev/sda\n"), "line 2: node '/dev/sda' is given twice");
     // Two drives of one kind and serial would share one state file.
     EXPECT_EQ(Problem("/dev/sda" + ata + "/dev/sdb" + ata), "line 2: serial 'S1' is already used by node '/dev/sda'");
 }

@@ -16,8 +16,8 @@
 namespace firmstep::test {
 namespace {
 
-// A libata disk (both cvpl-ata and cvpl-scsi attach to it), a SCSI disk, a
-// disk of another maker, two VT disks with a partition, mounted on one of them
+// A libata disk (both cvpl-ata and cvpl-scsi attach to it), a dual-ported SCSI
+// disk seen as two disks, a disk of another maker, two VT disks with a partition, mounted on one of them
 // (which the default drive filter leaves out), and an NVMe controller with one
 // namespace.
 class KernelE2e : public ::testing::Test {
@@ -33,6 +33,7 @@ protected:
                      "max_download_blocks=8");
         bed->addDisk("sdb", 8, 16, "scsi-3502a002000000001",
                      "kind=scsi; vendor=VT; product=SAS-900; serial=KSAS001; revision=VT01; wwn=0x502A002000000001");
+        bed->addSecondPath("sdf", 8, 80, "scsi-3502a002000000001-port2", "sdb");
         bed->addDisk("sdc", 8, 32, "ata-Acme_Disk_500_ACM0001",
                      "kind=ata; model=Acme Disk 500; serial=ACM0001; revision=AC10; oui=0x00A0B0");
         bed->addDisk("sdd", 8, 48, "ata-VT-1500_Series_KATA002",
@@ -87,13 +88,18 @@ TEST_F(KernelE2e, ListsEachDriveOnceThroughThePassThroughPlugins)
     // Only the five plug-ins of the configuration were loaded. The disk with a
     // mounted partition is no resource; of the others, each pass-through
     // plug-in took exactly the disks that answer its commands: ATA the three
-    // libata disks, SCSI those and the SCSI disk, NVMe the namespace. (Each
+    // libata disks, SCSI those and the SCSI disk's two, NVMe the namespace. (Each
     // service is logged when added and again when removed.)
     EXPECT_EQ(LinesWith(debug.output, "Plugin loaded - ").size(), 5u) << debug.output;
     EXPECT_TRUE(LinesWith(debug.output, "PluginName='Drive Simulator Plugin'").empty());
-    EXPECT_EQ(LinesWith(debug.output, "Resource added - ").size(), 5u);
+    EXPECT_EQ(LinesWith(debug.output, "Resource added - ").size(), 6u);
     EXPECT_EQ(LinesWith(debug.output, "ServiceName='ata/device'").size(), 3u * 2);
-    EXPECT_EQ(LinesWith(debug.output, "ServiceName='scsi/device'").size(), 4u * 2);
+    EXPECT_EQ(LinesWith(debug.output, "ServiceName='scsi/device'").size(), 5u * 2);
+    // The dual-ported disk's second disk is folded into the first: one entry
+    // with two access paths.
+    const std::vector<std::string> folded = LinesWith(debug.output, " is same as ");
+    ASSERT_EQ(folded.size(), 1u) << debug.output;
+    EXPECT_NE(folded[0].find("(VT SAS-900 KSAS001)"), std::string::npos) << folded[0];
     EXPECT_EQ(LinesWith(debug.output, "ServiceName='nvme/device'").size(), 1u * 2);
 
     // The libata disk is reached through SCSI as well, where the kernel's
@@ -182,7 +188,7 @@ TEST_F(KernelE2e, DisksLeavingAndReturningWhileTheOperatorChooses)
     EXPECT_TRUE(Has(result, "Firmware Download Summary\n  Successful Downloads =   1\n  Failed Downloads     =   1\n"));
     EXPECT_EQ(Complaints(result), std::vector<std::string>{});
     // The returning disk kept its resource and services: nothing was added again.
-    EXPECT_EQ(LinesWith(result.output, "Resource added - ").size(), 5u);
+    EXPECT_EQ(LinesWith(result.output, "Resource added - ").size(), 6u);
     EXPECT_EQ(LinesWith(result.output, "ServiceName='ata/device'").size(), 3u * 2);
     EXPECT_EQ(bed->savedRevision("ata", "KATA001"), "VT02");
     EXPECT_EQ(bed->savedRevision("ata", "KATA003"), "");

@@ -41,7 +41,25 @@ bool parseNodeTable(std::string_view text, std::vector<NodeEntry>& nodes, std::s
         if (described.empty())
             return failAt(number, "node '" + std::string(path) + "' has no drive description", error);
 
-        NodeEntry entry{std::string(path), {}};
+        NodeEntry entry{std::string(path), {}, {}};
+        constexpr std::string_view kSameAs = "same-as ";
+        if (described.substr(0, kSameAs.size()) == kSameAs) {
+            entry.sameAs = std::string(trimmed(described.substr(kSameAs.size())));
+            const auto original = std::find_if(parsed.begin(), parsed.end(), [&](const NodeEntry& earlier) {
+                return earlier.sameAs.empty() && earlier.path == entry.sameAs;
+            });
+            if (original == parsed.end())
+                return failAt(number, "node '" + entry.path + "': '" + entry.sameAs + "' is no earlier drive node",
+                              error);
+            for (const NodeEntry& earlier : parsed) {
+                for (const std::string& taken : nodePaths(earlier)) {
+                    if (taken == entry.path) return failAt(number, "node '" + taken + "' is given twice", error);
+                }
+            }
+            entry.description = original->description;
+            parsed.push_back(std::move(entry));
+            continue;
+        }
         DescriptionError problem;
         if (!parseDriveDescriptionText(described, entry.description, problem))
             return failAt(number, "node '" + entry.path + "': " + problem.message(), error);
@@ -51,7 +69,7 @@ bool parseNodeTable(std::string_view text, std::vector<NodeEntry>& nodes, std::s
                 if (std::find(wanted.begin(), wanted.end(), taken) != wanted.end())
                     return failAt(number, "node '" + taken + "' is given twice", error);
             }
-            if (earlier.description.kind == entry.description.kind &&
+            if (earlier.sameAs.empty() && earlier.description.kind == entry.description.kind &&
                 earlier.description.serial == entry.description.serial)
                 return failAt(number, "serial '" + entry.description.serial + "' is already used by node '" +
                                           earlier.path + "'", error);
@@ -64,7 +82,7 @@ bool parseNodeTable(std::string_view text, std::vector<NodeEntry>& nodes, std::s
 
 std::vector<std::string> nodePaths(const NodeEntry& node) {
     std::vector<std::string> paths{node.path};
-    if (node.description.kind == DriveKind::Nvme) {
+    if (node.sameAs.empty() && node.description.kind == DriveKind::Nvme) {
         for (uint32_t ns = 1; ns <= node.description.namespaces; ++ns)
             paths.push_back(node.path + "n" + std::to_string(ns));
     }

@@ -4,10 +4,13 @@
 //   # comment
 //   /dev/sda   kind=ata; model=VT-2000 Series; serial=ATA0001; revision=VT01
 //   /dev/nvme0 kind=nvme; model=VT NVMe 3000; serial=NVM0001; revision=VT01
+//   /dev/sdf   same-as /dev/sda
 //
 // The node path comes first, then the drive description as the simulator reads
 // it. An NVMe drive's node is its controller's character device; its namespaces
-// appear as "<node>n1", "<node>n2", ... (see nodePaths).
+// appear as "<node>n1", "<node>n2", ... (see nodePaths). "same-as" gives a
+// drive of an earlier line a second node, the way a dual-ported disk shows up
+// twice.
 #pragma once
 
 #include <string>
@@ -21,11 +24,13 @@ namespace simdrive {
 struct NodeEntry {
     std::string path;
     DriveDescription description;
+    std::string sameAs;  // the earlier node whose drive this one reaches; empty for a drive of its own
 };
 
 // False with `error` naming the line when a line cannot be used: no
 // description, a path that is not absolute, a path or a drive (kind and
-// serial, which name its state file) given twice, or a bad description.
+// serial, which name its state file) given twice, a bad description, or a
+// "same-as" that names no earlier drive node.
 bool parseNodeTable(std::string_view text, std::vector<NodeEntry>& nodes, std::string& error);
 
 // Every node path the drive answers on: its own, and for an NVMe controller

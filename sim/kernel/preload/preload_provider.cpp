@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -47,13 +48,21 @@ void populate() {
     if (const char* state = std::getenv(kStateVariable); state != nullptr && *state != '\0')
         store = std::make_shared<const simdrive::StateStore>(state);
     simdrive::SimKernel& kernel = simdrive::SimKernel::instance();
+    std::map<std::string, std::shared_ptr<simdrive::SimDrive>> byNode;
     for (const simdrive::NodeEntry& node : nodes) {
+        if (!node.sameAs.empty()) {
+            // A second node of a drive made on an earlier line.
+            if (const auto found = byNode.find(node.sameAs); found != byNode.end())
+                kernel.addNode(node.path, found->second);
+            continue;
+        }
         std::shared_ptr<simdrive::SimDrive> drive = simdrive::createDrive(node.description, store, error);
         if (!drive) {
             report("node '" + node.path + "': " + error);
             continue;
         }
         for (const std::string& path : simdrive::nodePaths(node)) kernel.addNode(path, drive);
+        byNode[node.path] = drive;
     }
 }
 
