@@ -147,12 +147,14 @@ void KernelBed::addPartition(const std::string& disk, const std::string& name, u
 }
 
 void KernelBed::addNvme(const std::string& controller, unsigned minor, const std::string& id,
-                        const std::string& description)
+                        const std::string& description, unsigned namespaces)
 {
-    const std::string name = controller + "n1";
-    Disk disk{259, minor, id, "nvme", ""};
-    disk.sysPath = addBlockDevice(name, disk);
-    disks_[name] = disk;
+    for (unsigned ns = 1; ns <= namespaces; ++ns) {
+        const std::string name = controller + "n" + std::to_string(ns);
+        Disk disk{259, minor + ns - 1, ns == 1 ? id : id + "_" + std::to_string(ns), "nvme", ""};
+        disk.sysPath = addBlockDevice(name, disk);
+        disks_[name] = disk;
+    }
     nodes_ += "/dev/" + controller + " " + description + "\n";
 }
 

@@ -51,9 +51,10 @@ public:
     void addPartition(const std::string& disk, const std::string& name, unsigned major, unsigned minor,
                       bool mounted);
     // NVMe controller "/dev/<controller>" (an NVMe drive's description) with
-    // its first namespace "/dev/<controller>n1" as the whole disk.
+    // its namespaces "/dev/<controller>n1", ... as whole disks (the description
+    // names as many with "namespaces=").
     void addNvme(const std::string& controller, unsigned minor, const std::string& id,
-                 const std::string& description);
+                 const std::string& description, unsigned namespaces = 1);
 
     // Replaces the bed's "firmstep.ini" with a copy of another configuration.
     void useConfiguration(const std::filesystem::path& source);

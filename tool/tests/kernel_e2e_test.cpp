@@ -18,8 +18,8 @@ namespace {
 
 // A libata disk (both cvpl-ata and cvpl-scsi attach to it), a dual-ported SCSI
 // disk seen as two disks, a disk of another maker, two VT disks with a partition, mounted on one of them
-// (which the default drive filter leaves out), and an NVMe controller with one
-// namespace.
+// (which the default drive filter leaves out), and an NVMe controller with two
+// namespaces.
 class KernelE2e : public ::testing::Test {
 protected:
     void SetUp() override
@@ -43,7 +43,7 @@ protected:
                      "kind=ata; model=VT-1500 Series; serial=KATA003; revision=VT01; oui=0x02A001");
         bed->addPartition("sde", "sde1", 8, 65, false);
         bed->addNvme("nvme0", 0, "nvme-VT_NVMe_3000_KNVM001",
-                     "kind=nvme; model=VT NVMe 3000; serial=KNVM001; revision=VT01; oui=0x02A003");
+                     "kind=nvme; model=VT NVMe 3000; serial=KNVM001; revision=VT01; oui=0x02A003; namespaces=2", 2);
     }
 
     static bool Has(const ProgramResult& result, const std::string& text)
@@ -88,19 +88,20 @@ TEST_F(KernelE2e, ListsEachDriveOnceThroughThePassThroughPlugins)
     // Only the five plug-ins of the configuration were loaded. The disk with a
     // mounted partition is no resource; of the others, each pass-through
     // plug-in took exactly the disks that answer its commands: ATA the three
-    // libata disks, SCSI those and the SCSI disk's two, NVMe the namespace. (Each
+    // libata disks, SCSI those and the SCSI disk's two, NVMe the namespaces. (Each
     // service is logged when added and again when removed.)
     EXPECT_EQ(LinesWith(debug.output, "Plugin loaded - ").size(), 5u) << debug.output;
     EXPECT_TRUE(LinesWith(debug.output, "PluginName='Drive Simulator Plugin'").empty());
-    EXPECT_EQ(LinesWith(debug.output, "Resource added - ").size(), 6u);
+    EXPECT_EQ(LinesWith(debug.output, "Resource added - ").size(), 7u);
     EXPECT_EQ(LinesWith(debug.output, "ServiceName='ata/device'").size(), 3u * 2);
     EXPECT_EQ(LinesWith(debug.output, "ServiceName='scsi/device'").size(), 5u * 2);
-    // The dual-ported disk's second disk is folded into the first: one entry
-    // with two access paths.
+    // The dual-ported disk's second disk, and the controller's second
+    // namespace, are folded into the first: one entry each, with two paths.
     const std::vector<std::string> folded = LinesWith(debug.output, " is same as ");
-    ASSERT_EQ(folded.size(), 1u) << debug.output;
-    EXPECT_NE(folded[0].find("(VT SAS-900 KSAS001)"), std::string::npos) << folded[0];
-    EXPECT_EQ(LinesWith(debug.output, "ServiceName='nvme/device'").size(), 1u * 2);
+    ASSERT_EQ(folded.size(), 2u) << debug.output;
+    EXPECT_NE(folded[0].find("(VT NVMe 3000 KNVM001)"), std::string::npos) << folded[0];
+    EXPECT_NE(folded[1].find("(VT SAS-900 KSAS001)"), std::string::npos) << folded[1];
+    EXPECT_EQ(LinesWith(debug.output, "ServiceName='nvme/device'").size(), 2u * 2);
 
     // The libata disk is reached through SCSI as well, where the kernel's
     // translation names it "ATA" and the same serial: that path is judged by
@@ -188,7 +189,7 @@ TEST_F(KernelE2e, DisksLeavingAndReturningWhileTheOperatorChooses)
     EXPECT_TRUE(Has(result, "Firmware Download Summary\n  Successful Downloads =   1\n  Failed Downloads     =   1\n"));
     EXPECT_EQ(Complaints(result), std::vector<std::string>{});
     // The returning disk kept its resource and services: nothing was added again.
-    EXPECT_EQ(LinesWith(result.output, "Resource added - ").size(), 6u);
+    EXPECT_EQ(LinesWith(result.output, "Resource added - ").size(), 7u);
     EXPECT_EQ(LinesWith(result.output, "ServiceName='ata/device'").size(), 3u * 2);
     EXPECT_EQ(bed->savedRevision("ata", "KATA001"), "VT02");
     EXPECT_EQ(bed->savedRevision("ata", "KATA003"), "");
