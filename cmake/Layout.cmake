@@ -15,8 +15,9 @@ set(FIRMSTEP_TEST_PLUGIN_OUT ${FIRMSTEP_OUT}/test-plugins)
 set(CMAKE_BUILD_RPATH_USE_ORIGIN ON)
 set(CMAKE_INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR};$ORIGIN")
 
-# firmstep_plugin(<name> SOURCES ...): a plug-in module named <name>.so (no "lib"
-# prefix), placed in the plug-in directory of the build and the install tree.
+# firmstep_plugin(<name> [TEST_ONLY] SOURCES ... [LIBS ...]): a plug-in module named
+# <name>.so (no "lib" prefix), placed in the plug-in directory of the build and the
+# install tree; TEST_ONLY puts it in <build>/test-plugins instead and installs nothing.
 function(firmstep_plugin name)
   cmake_parse_arguments(P "TEST_ONLY" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} MODULE ${P_SOURCES})
@@ -62,11 +63,13 @@ function(firmstep_fuzz name)
   if(FIRMSTEP_FUZZ)
     add_executable(${name} ${F_SOURCES})
     target_link_libraries(${name} PRIVATE ${F_LIBS})
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${FIRMSTEP_OUT}/fuzz)
   elseif(FIRMSTEP_BUILD_TESTS)
     add_executable(${name}_replay ${F_SOURCES} ${CMAKE_SOURCE_DIR}/tests/support/fuzz_replay_main.cpp)
     target_link_libraries(${name}_replay PRIVATE ${F_LIBS})
+    target_include_directories(${name}_replay PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
     firmstep_warnings(${name}_replay)
     set_target_properties(${name}_replay PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${FIRMSTEP_OUT}/tests)
     add_test(NAME ${name}_replay COMMAND ${name}_replay ${corpus} ${F_ROUNDS})

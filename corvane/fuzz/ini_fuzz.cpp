@@ -3,13 +3,11 @@
 // on failure empty lists and a code-2 message.
 #include <corvane.h>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "memory_file.h"
 
 namespace {
 
@@ -22,21 +20,13 @@ void Check(bool condition)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const int fd = memfd_create("ini_fuzz", 0);
-    if (fd < 0) return 0;
-    size_t written = 0;
-    while (written < size) {
-        const ssize_t n = write(fd, data + written, size - written);
-        if (n <= 0) break;
-        written += static_cast<size_t>(n);
-    }
-    char path[64];
-    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    const MemoryFile file(data, size);
+    if (!file.ok()) return 0;
 
     ArrayList* names = ArrayList_Create();
     ArrayList* maps = ArrayList_Create();
     CvError error;
-    const int ok = CvUtil_ParseINI(path, names, maps, &error);
+    const int ok = CvUtil_ParseINI(file.path(), names, maps, &error);
     Check(ArrayList_GetSize(names) == ArrayList_GetSize(maps));
     Check(std::memchr(error.message, '\0', sizeof error.message) != nullptr);
     if (ok) {
@@ -52,6 +42,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     CvUtil_DestroyListAndData(names);
     ArrayList_Destroy(maps);
-    close(fd);
     return 0;
 }

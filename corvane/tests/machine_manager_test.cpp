@@ -299,6 +299,29 @@ TEST_F(MachineManagerTest, CompletionNoticesThatFindNoMachineAreLogged)
               (LogLine{CV_LOG_ERROR, "Machine manager is uninitialized when doing command complete notify"}));
 }
 
+TEST_F(MachineManagerTest, NoticeWithoutAnOutstandingCommandIsLoggedAndIgnored)
+{
+    local.add();
+    const CvUID uid = create("cv-local://host");
+    CvCommand command{};
+    CvCommandCompletion completion{};
+    ASSERT_EQ(1, CvMachineServiceProxy_SubmitCommand(uid, 1, &command, &completion, &error));
+    LogCapture log;
+    CvMachine_NotifyCommandCompleted(uid);
+    CvMachine_NotifyCommandCompleted(uid);  // one notice too many
+    EXPECT_EQ(log.lines(), (std::vector<LogLine>{{CV_LOG_ERROR, "Machine with UID " + Id(uid) +
+                                                                    " has no submitted command outstanding when doing "
+                                                                    "command complete notify"}}));
+
+    // The counts stayed at 0: destruction and shut-down do not wait at all.
+    const int polls = Polls().count();
+    ASSERT_EQ(1, CvMachineManager_DestroyMachine(uid, &error));
+    create("cv-local://other");
+    ASSERT_EQ(1, CvMachineManager_Uninitialize(&error));
+    CvMachineManager_Initialize();
+    EXPECT_EQ(polls, Polls().count());
+}
+
 TEST_F(MachineManagerTest, FailedDisposeKeepsTheMachineUsable)
 {
     local.add();

@@ -134,6 +134,23 @@ TEST_F(MachineServiceTest, AcceptedSubmitHoldsUnregisteringUntilTheNotice)
                                          " was not found when doing command complete notify"}));
 }
 
+TEST_F(MachineServiceTest, NoticeWithoutAnOutstandingCommandIsLoggedAndIgnored)
+{
+    ServiceDouble& machine = service("test/machine");
+    CvError error;
+    CvUID uid = CV_UID_NONE;
+    ASSERT_EQ(CvMachineServiceManager_Register(machine.descriptor(), &uid, &error), 1);
+    LogCapture log;
+    CvMachineService_NotifyCommandCompleted(uid);
+    EXPECT_EQ(log.lines(), (std::vector<LogLine>{{CV_LOG_ERROR, "Machine service with UID " + std::to_string(uid) +
+                                                                    " has no submitted command outstanding when "
+                                                                    "doing command complete notify"}}));
+    // The counts stayed at 0: removing the service does not wait.
+    const int polls = Polls().count();
+    EXPECT_EQ(CvMachineServiceManager_Unregister(uid, &error), 1) << error.message;
+    EXPECT_EQ(Polls().count(), polls);
+}
+
 TEST_F(MachineServiceTest, UnregisteringDuringDisposalIsRefused)
 {
     ServiceDouble& machine = service("test/machine");

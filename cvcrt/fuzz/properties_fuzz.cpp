@@ -1,41 +1,12 @@
 // Feeds arbitrary bytes to the properties-file reader of both map families, with
 // roomy and tiny message buffers, through an in-memory file.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "cvcrt.h"
+#include "memory_file.h"
 
 namespace {
-
-class MemoryFile {
-public:
-    MemoryFile(const uint8_t* data, size_t size) : fd_(memfd_create("properties", MFD_CLOEXEC)) {
-        if (fd_ < 0) return;
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t n = write(fd_, data + done, size - done);
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
-        }
-        std::snprintf(path_, sizeof path_, "/proc/self/fd/%d", fd_);
-    }
-    ~MemoryFile() {
-        if (fd_ >= 0) close(fd_);
-    }
-    MemoryFile(const MemoryFile&) = delete;
-    MemoryFile& operator=(const MemoryFile&) = delete;
-
-    bool ok() const { return fd_ >= 0; }
-    const char* path() const { return path_; }
-
-private:
-    int fd_;
-    char path_[64] = "";
-};
 
 // Every entry must be terminated within its field and findable by its own key.
 template <typename Map, typename Size, typename Key, typename Value, typename Get>

@@ -25,16 +25,25 @@ struct Int32Map {
 
 namespace {
 
-std::vector<Node>& Bucket(Int32Map& map, int32_t key) { return map.buckets[static_cast<size_t>(key % INT32MAP_BUCKET_COUNT)]; }
+// The chain of a non-negative key; for const and non-const maps alike.
+template <typename Map>
+auto& Bucket(Map& map, int32_t key) {
+    return map.buckets[static_cast<size_t>(key % INT32MAP_BUCKET_COUNT)];
+}
 
-// Works for const and non-const maps alike; null for a negative or absent key.
+// The key's position in its chain (the chain's end when absent).
+template <typename Chain>
+auto Position(Chain& chain, int32_t key) {
+    return std::find_if(chain.begin(), chain.end(), [key](const Node& n) { return n.key == key; });
+}
+
+// Null for a negative or absent key.
 template <typename Map>
 auto* Find(Map* map, int32_t key) {
     decltype(&map->buckets[0][0]) found = nullptr;
     if (!map || key < 0) return found;
-    auto& chain = map->buckets[static_cast<size_t>(key % INT32MAP_BUCKET_COUNT)];
-    auto it = std::find_if(chain.begin(), chain.end(), [key](const Node& n) { return n.key == key; });
-    if (it != chain.end()) found = &*it;
+    auto& chain = Bucket(*map, key);
+    if (auto it = Position(chain, key); it != chain.end()) found = &*it;
     return found;
 }
 
@@ -68,7 +77,7 @@ void* Int32Map_Put(Int32Map* map, int32_t key, void* value) {
 void* Int32Map_Remove(Int32Map* map, int32_t key) {
     if (!map || key < 0) return nullptr;
     auto& chain = Bucket(*map, key);
-    auto it = std::find_if(chain.begin(), chain.end(), [key](const Node& n) { return n.key == key; });
+    auto it = Position(chain, key);
     if (it == chain.end()) return nullptr;
     void* value = it->value;
     chain.erase(it);

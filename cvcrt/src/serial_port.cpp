@@ -8,9 +8,10 @@
 #include <unistd.h>
 
 #include <array>
-#include <new>
+#include <memory>
 
 #include "cvcrt/serial.h"
+#include "guard.h"
 
 struct SerialPort {
     int fd = -1;
@@ -118,33 +119,29 @@ int SerialPortGetDefaultPath(int portNumber, char* buffer, size_t length) {
 
 SerialPort* SerialPortOpen(const char* path) {
     if (path == nullptr) return SERIAL_PORT_INVALID;
-    auto* port = new (std::nothrow) SerialPort;
+    auto port = cvcrt::NoThrow<std::unique_ptr<SerialPort>>(nullptr, [] { return std::make_unique<SerialPort>(); });
     if (port == nullptr) return SERIAL_PORT_INVALID;
     port->fd = open(path, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (port->fd < 0) {
-        delete port;
-        return SERIAL_PORT_INVALID;
-    }
+    if (port->fd < 0) return SERIAL_PORT_INVALID;
     const bool claimed = ioctl(port->fd, TIOCEXCL) == 0;
     bool saved = claimed && tcgetattr(port->fd, &port->saved) == 0;
     const SerialPortSettings defaults{6, SERIAL_FLOW_NONE, SERIAL_FORMAT_8N1, 0};
-    if (saved && SerialPortSetSettings(port, &defaults) == 0) return port;
+    if (saved && SerialPortSetSettings(port.get(), &defaults) == 0) return port.release();
 
     const int error = errno;
     if (saved) tcsetattr(port->fd, TCSANOW, &port->saved);
     if (claimed) ioctl(port->fd, TIOCNXCL);
     close(port->fd);
-    delete port;
     errno = error;
     return SERIAL_PORT_INVALID;
 }
 
 void SerialPortClose(SerialPort* port) {
     if (!IsUsable(port)) return;
+    const std::unique_ptr<SerialPort> owned(port);
     tcsetattr(port->fd, TCSANOW, &port->saved);
     ioctl(port->fd, TIOCNXCL);
     close(port->fd);
-    delete port;
 }
 
 void SerialPortGetSettings(const SerialPort* port, SerialPortSettings* settings) {

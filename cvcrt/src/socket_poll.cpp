@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <poll.h>
 
+#include <bit>
 #include <vector>
 
 #include "cvcrt/net.h"
@@ -76,8 +77,7 @@ int PollItems(SocketPollItem* items, int count, int milliseconds) {
         if (m.write && (entry.revents & kWriteReady) != 0) events |= SOCKET_EVENT_WRITABLE;
         if (m.exception && (entry.revents & kExceptional) != 0) events |= SOCKET_EVENT_ERROR;
         items[i].revents = events;
-        ready += ((events & SOCKET_EVENT_READABLE) ? 1 : 0) + ((events & SOCKET_EVENT_WRITABLE) ? 1 : 0) +
-                 ((events & SOCKET_EVENT_ERROR) ? 1 : 0);
+        ready += std::popcount(events);
     }
     return ready;
 }

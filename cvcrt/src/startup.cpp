@@ -1,7 +1,7 @@
-// Runtime start-up: a process-wide counter under one statically initialised mutex.
-// The counter is 0 or 1: a second CrtInitialize does not nest, so the first
-// CrtUninitialize stops the socket layer. An unbalanced CrtUninitialize leaves the
-// counter at 0, so a later CrtInitialize still starts the layer.
+// Runtime start-up: one process-wide flag under one statically initialised mutex.
+// Calls do not nest: a second CrtInitialize finds the layer running and changes
+// nothing, and the first CrtUninitialize stops it. An unbalanced CrtUninitialize
+// finds it stopped, so a later CrtInitialize still starts the layer.
 #include <pthread.h>
 
 #include "cvcrt/runtime.h"
@@ -10,7 +10,6 @@
 namespace {
 
 pthread_mutex_t g_startupMutex = PTHREAD_MUTEX_INITIALIZER;
-int g_startupCount = 0;
 bool g_socketLayerRunning = false;
 
 class StartupLock {
@@ -43,17 +42,13 @@ bool SocketLayerRunning() {
 
 int CrtInitialize(void) {
     StartupLock lock;
-    if (g_startupCount != 0) return 0;
-    if (!cvcrt::StartSocketLayer()) return -1;
-    g_startupCount = 1;
-    return 0;
+    if (g_socketLayerRunning) return 0;
+    return cvcrt::StartSocketLayer() ? 0 : -1;
 }
 
 void CrtUninitialize(void) {
     StartupLock lock;
-    if (g_startupCount <= 0) return;
-    if (g_startupCount == 1) cvcrt::StopSocketLayer();
-    --g_startupCount;
+    if (g_socketLayerRunning) cvcrt::StopSocketLayer();
 }
 
 int CrtGetAbi(void) { return CRT_ABI; }

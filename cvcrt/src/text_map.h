@@ -18,7 +18,6 @@ namespace cvcrt {
 template <size_t FieldSize>
 class TextMap {
 public:
-    static constexpr size_t kFieldSize = FieldSize;
     static constexpr size_t kMaxText = FieldSize - 1;  // longest key or value kept
 
     struct Entry {

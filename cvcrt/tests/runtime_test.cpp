@@ -28,11 +28,14 @@ TEST(Ticks, CounterIsNanosecondsAndMonotonic) {
 }
 
 TEST(Sleep, NegativeOrZeroDurationsReturn) {
+    const uint64_t before = Ticks();
     CrtSleep(-5, 0);
     CrtSleep(1, -2000000000);
     CrtSleepMili(-1);
     CrtSleepMicro(0);
     CrtSleepNano(99);
+    // None of them may sleep: a duration that wrapped would last seconds or more.
+    EXPECT_LT(TicksElapsed(before, Ticks()), TicksPerSecond());
 }
 
 volatile sig_atomic_t g_alarmSeen = 0;

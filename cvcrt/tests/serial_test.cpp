@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
 #include "cvcrt.h"
 

@@ -47,12 +47,7 @@ bool ProtocolMatches(const BridgeEntry& bridge, std::string_view protocol)
     return true;
 }
 
-int DisposeBridge(BridgeEntry& bridge, CvError* error)
-{
-    const CvBridgeDescriptor& descriptor = bridge.descriptor;
-    if (descriptor.dispose == nullptr) return CvSetNoThreadError(error);
-    return descriptor.dispose(descriptor.userData, error);
-}
+int DisposeBridge(BridgeEntry& bridge, CvError* error) { return corvane::CallDispose(bridge.descriptor, error); }
 
 void LogRemoved(const BridgeEntry& bridge)
 {

@@ -4,8 +4,7 @@
 
 #include <corvane.h>
 
-#include <cstring>
-#include <string>
+#include "managers/fixed_text.h"
 
 namespace corvane {
 
@@ -26,27 +25,6 @@ inline bool CheckCommandBuffers(const CvCommand* command, CvError* error)
         }
     }
     return true;
-}
-
-// Copy of a fixed-width text field that is always terminated, so a full field
-// without a NUL from a plug-in can never be read past its end.
-template <std::size_t N>
-void TerminateField(char (&field)[N])
-{
-    field[N - 1] = '\0';
-}
-
-// A plug-in may leave an error message unterminated; logs read it through this.
-inline std::string ErrorText(const CvError& error)
-{
-    return std::string(error.message, strnlen(error.message, sizeof error.message));
-}
-
-// Calls a service's dispose function; a service without one has nothing to release.
-inline int DisposeService(const CvServiceDescriptor& descriptor, CvError* error)
-{
-    if (descriptor.dispose == nullptr) return CvSetNoThreadError(error);
-    return descriptor.dispose(descriptor.userData, error);
 }
 
 // Service descriptors are copied with their type terminated.

@@ -22,4 +22,12 @@ std::string FixedText(const char (&field)[N])
     return std::string(FixedView(field));
 }
 
+// Terminates the manager's own copy of a field, so that it can be handed on as
+// a C string.
+template <std::size_t N>
+void TerminateField(char (&field)[N])
+{
+    field[N - 1] = '\0';
+}
+
 }  // namespace corvane

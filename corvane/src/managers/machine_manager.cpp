@@ -23,6 +23,7 @@ constexpr RegistryMessages kMachineMessages = {
     "Machine with UID %d was not found",
     "Machine with UID %d is being disposed",
     "Error while disposing of machine (%d:'%s') while unitializing the machine manager: %s",
+    "Machine with UID %d has no submitted command outstanding",
 };
 
 struct MachineEntry : RegistryEntry {
@@ -64,12 +65,7 @@ int ForwardSubmit(CvUID machine, CvError* error, Args... args)
     });
 }
 
-int DisposeMachine(MachineEntry& machine, CvError* error)
-{
-    const CvMachineDescriptor& descriptor = machine.descriptor;
-    if (descriptor.dispose == nullptr) return CvSetNoThreadError(error);
-    return descriptor.dispose(descriptor.userData, error);
-}
+int DisposeMachine(MachineEntry& machine, CvError* error) { return corvane::CallDispose(machine.descriptor, error); }
 
 }  // namespace
 

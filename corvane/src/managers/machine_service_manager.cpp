@@ -20,6 +20,7 @@ constexpr RegistryMessages kMachineServiceMessages = {
     "Machine service with UID %d was not found",
     "Machine service with UID %d is being disposed",
     "Error while disposing of machine service (%d:'%s') while unitializing the machine service manager: %s",
+    "Machine service with UID %d has no submitted command outstanding",
 };
 
 // The lookup by type has its own text for a manager that is down.
@@ -46,7 +47,7 @@ int CvMachineServiceManager_Uninitialize(CvError* error)
 {
     return g_registry->uninitialize(error, [](MachineServiceEntry& entry) {
         g_registry->disposeOrLog(entry, entry.descriptor.info.type,
-                                 [&](CvError* e) { return corvane::DisposeService(entry.descriptor, e); });
+                                 [&](CvError* e) { return corvane::CallDispose(entry.descriptor, e); });
         AnnounceRemoved(entry);
     });
 }
@@ -102,7 +103,7 @@ int CvMachineServiceManager_Unregister(CvUID service, CvError* error)
 {
     std::unique_ptr<MachineServiceEntry> removed =
         g_registry->unregister(service, error, [](MachineServiceEntry& entry, CvError* err) {
-            return corvane::DisposeService(entry.descriptor, err);
+            return corvane::CallDispose(entry.descriptor, err);
         });
     if (!removed) return 0;
     AnnounceRemoved(*removed);
@@ -146,19 +147,4 @@ int CvMachineService_AbortCommand(CvUID service, CvUID /*client*/, uint32_t tag,
     });
 }
 
-void CvMachineService_NotifyCommandCompleted(CvUID service)
-{
-    auto held = g_registry->lock();
-    MachineServiceEntry* entry = g_registry->findForNotice(held, service);
-    if (entry == nullptr) return;
-    // A notice without an outstanding command would drive the counts below 0,
-    // and disposal, which waits for 0, would then wait forever.
-    if (entry->pending <= 0) {
-        CvLog(CV_LOG_ERROR,
-              "Machine service with UID %d has no submitted command outstanding when doing command complete notify",
-              static_cast<int>(service));
-        return;
-    }
-    --entry->pending;
-    --g_registry->pending(held);
-}
+void CvMachineService_NotifyCommandCompleted(CvUID service) { g_registry->completeCommand(service); }

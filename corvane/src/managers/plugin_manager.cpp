@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/never_destroyed.h"
+#include "managers/fixed_text.h"
 #include "plugin_search_path.h"
 #include "registry/registry.h"
 
@@ -107,9 +108,9 @@ int CheckExports(void* library, const char* fileName, CvPluginDescriptor* descri
                                 fileName);
     std::memcpy(descriptor, descriptorSymbol, sizeof *descriptor);
     // Only these three are shown or compared by the framework; they must end.
-    descriptor->info.name[CV_PLUGIN_NAME_SIZE - 1] = '\0';
-    descriptor->info.description[CV_PLUGIN_DESCRIPTION_SIZE - 1] = '\0';
-    descriptor->info.version[CV_PLUGIN_VERSION_SIZE - 1] = '\0';
+    corvane::TerminateField(descriptor->info.name);
+    corvane::TerminateField(descriptor->info.description);
+    corvane::TerminateField(descriptor->info.version);
     return CvSetNoThreadError(error);
 }
 

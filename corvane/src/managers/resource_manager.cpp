@@ -33,12 +33,6 @@ void TerminateResourceTexts(CvResourceDescriptor& descriptor)
     TerminateField(descriptor.typeInfo.typeName);
 }
 
-int DisposeResource(const CvResourceDescriptor& descriptor, CvError* error)
-{
-    if (descriptor.dispose == nullptr) return CvSetNoThreadError(error);
-    return descriptor.dispose(descriptor.userData, error);
-}
-
 // Disposes of every service of a resource that no other call can reach any more
 // (being disposed, or already out of the registry), first registered first.
 // Each service goes whatever its dispose function says; onFailure(service,
@@ -55,7 +49,7 @@ void DisposeServicesOf(ResourceEntry& resource, OnFailure&& onFailure)
         if (!service) return;
         CvError error;
         CvSetNoThreadError(&error);
-        if (DisposeService(service->descriptor, &error) == 0) onFailure(*service, error);
+        if (CallDispose(service->descriptor, &error) == 0) onFailure(*service, error);
         AnnounceServiceRemoved(resource.uid, resource.descriptor.info.name, service->uid,
                                service->descriptor.info.type);
     }
@@ -89,10 +83,10 @@ int CvResourceManager_Uninitialize(CvError* error)
                   "Error while disposing of resource service (%d:'%s') on resource (%d:'%s') while unitializing the "
                   "resource manager: %s",
                   static_cast<int>(service.uid), service.descriptor.info.type, static_cast<int>(resource.uid),
-                  resource.descriptor.info.name, corvane::ErrorText(failure).c_str());
+                  resource.descriptor.info.name, corvane::FixedText(failure.message).c_str());
         });
         g_resources->disposeOrLog(resource, resource.descriptor.info.name,
-                                  [&](CvError* e) { return corvane::DisposeResource(resource.descriptor, e); });
+                                  [&](CvError* e) { return corvane::CallDispose(resource.descriptor, e); });
         corvane::ReleaseRemovedResource(resource);
     });
 }
@@ -149,9 +143,9 @@ int CvResourceManager_Unregister(CvUID resource, CvError* error)
             CvLog(CV_LOG_ERROR,
                   "Error while disposing of service (%d:'%s') while unregistering its resource (%d:'%s'): %s",
                   static_cast<int>(service.uid), service.descriptor.info.type, static_cast<int>(entry.uid),
-                  entry.descriptor.info.name, corvane::ErrorText(failure).c_str());
+                  entry.descriptor.info.name, corvane::FixedText(failure.message).c_str());
         });
-        return corvane::DisposeResource(entry.descriptor, err);
+        return corvane::CallDispose(entry.descriptor, err);
     });
     if (!removed) return 0;
     corvane::ReleaseRemovedResource(*removed);

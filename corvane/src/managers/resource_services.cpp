@@ -114,7 +114,7 @@ int CvResource_UnregisterService(CvUID resource, CvUID service, CvError* error)
             // cannot go away underneath.
             return {found.service, {&found.resource->busy}};
         },
-        [](ResourceServiceEntry& entry, CvError* err) { return corvane::DisposeService(entry.descriptor, err); },
+        [](ResourceServiceEntry& entry, CvError* err) { return corvane::CallDispose(entry.descriptor, err); },
         [&](corvane::ResourceRegistry::Lock&, ResourceServiceEntry& entry) {
             std::memcpy(resourceName, owner->descriptor.info.name, sizeof resourceName);
             return owner->services.remove(entry.uid);

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "core/never_destroyed.h"
-#include "managers/command_checks.h"
+#include "managers/fixed_text.h"
 #include "registry/registry.h"
 
 namespace {
@@ -29,12 +29,6 @@ struct ServerEntry : RegistryEntry {
 
 constinit NeverDestroyed<Registry<ServerEntry>> g_registry{kServerMessages};
 
-int DisposeServer(const CvServerDescriptor& descriptor, CvError* error)
-{
-    if (descriptor.dispose == nullptr) return CvSetNoThreadError(error);
-    return descriptor.dispose(descriptor.userData, error);
-}
-
 // A server that leaves one of its functions out does not support that call.
 int NotSupported(CvUID server, CvError* error)
 {
@@ -50,7 +44,7 @@ int CvServerManager_Uninitialize(CvError* error)
 {
     return g_registry->uninitialize(error, [](ServerEntry& entry) {
         g_registry->disposeOrLog(entry, entry.descriptor.info.name,
-                                 [&](CvError* e) { return DisposeServer(entry.descriptor, e); });
+                                 [&](CvError* e) { return corvane::CallDispose(entry.descriptor, e); });
     });
 }
 
@@ -82,7 +76,7 @@ int CvServerManager_Register(const CvServerDescriptor* descriptor, CvUID* server
 int CvServerManager_Unregister(CvUID server, CvError* error)
 {
     std::unique_ptr<ServerEntry> removed = g_registry->unregister(
-        server, error, [](ServerEntry& entry, CvError* err) { return DisposeServer(entry.descriptor, err); });
+        server, error, [](ServerEntry& entry, CvError* err) { return corvane::CallDispose(entry.descriptor, err); });
     if (!removed) return 0;
     return CvSetNoThreadError(error);
 }

@@ -5,6 +5,9 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
+
+#include "managers/fixed_text.h"
 
 namespace corvane {
 namespace {
@@ -39,10 +42,9 @@ void RegistryLogNotice(const char* text, CvUID uid)
 void RegistryLogDisposeFailure(const char* text, CvUID uid, const char* name, const CvError& error)
 {
     // An owner may have written the record itself and left it unterminated.
-    char reason[CV_ERROR_MESSAGE_SIZE + 1] = {};
-    std::memcpy(reason, error.message, CV_ERROR_MESSAGE_SIZE);
+    const std::string reason = FixedText(error.message);
     char message[CV_LOG_MESSAGE_MAX + 1];
-    FormatTableText(message, sizeof message, text, static_cast<int>(uid), name ? name : "", reason);
+    FormatTableText(message, sizeof message, text, static_cast<int>(uid), name ? name : "", reason.c_str());
     CvLog(CV_LOG_ERROR, "%s", message);
 }
 

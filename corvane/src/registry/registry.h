@@ -72,6 +72,10 @@ struct RegistryMessages {
     const char* notFound;        // code 5, one %d: the UID
     const char* beingDisposed;   // code 2, one %d: the UID
     const char* disposeFailure;  // logged at level 1 during shut-down: %d UID, %s name, %s error message
+    // Logged at level 1 (+ " when doing command complete notify") for a notice
+    // that finds nothing outstanding; one %d, the UID. Only managers that call
+    // completeCommand() need it.
+    const char* noneOutstanding = nullptr;
 };
 
 // How long disposal and shut-down sleep between looks at the counts.
@@ -83,6 +87,16 @@ template <std::size_t N>
 bool FieldEquals(const char (&field)[N], const char* text)
 {
     return text != nullptr && std::strncmp(field, text, N) == 0;
+}
+
+// Calls the dispose function of a registered descriptor (bridge, machine,
+// server, resource or service) with its user data; a descriptor without one has
+// nothing to release.
+template <class Descriptor>
+int CallDispose(const Descriptor& descriptor, CvError* error)
+{
+    if (descriptor.dispose == nullptr) return CvSetNoThreadError(error);
+    return descriptor.dispose(descriptor.userData, error);
 }
 
 // Formatting of the table texts, which are not literals (registry.cpp).
@@ -251,16 +265,21 @@ public:
     }
 
     // Completion notice of a submitted command: lowers the entry's and the
-    // manager's pending counts. When the manager is down or the entry unknown or
-    // being disposed, logs the matching message + " when doing command complete
-    // notify" at level 1 and changes nothing.
+    // manager's pending counts. When the manager is down, the entry unknown or
+    // being disposed, or nothing of it is outstanding, logs the matching message
+    // + " when doing command complete notify" at level 1 and changes nothing: a
+    // count driven below 0 would keep disposal, which waits for 0, waiting forever.
     void completeCommand(CvUID uid)
     {
         Lock held(mutex_);
-        if (Entry* entry = findForNotice(held, uid)) {
-            --entry->pending;
-            --pending_;
+        Entry* entry = findForNotice(held, uid);
+        if (entry == nullptr) return;
+        if (entry->pending <= 0) {
+            if (messages_.noneOutstanding != nullptr) RegistryLogNotice(messages_.noneOutstanding, uid);
+            return;
         }
+        --entry->pending;
+        --pending_;
     }
 
     // The lookup of completeCommand, for managers with nested entries.
