@@ -11,11 +11,6 @@ namespace {
 
 LocalMachine& State(void* userData) { return *static_cast<LocalMachine*>(userData); }
 
-int FailNotConnected(const LocalMachine& machine, CvError* error)
-{
-    return CvSetThreadError(error, CV_ERROR_FAILED, "Machine %d is not connected", static_cast<int>(machine.machine));
-}
-
 // Runs call(client UID) -> int without the state mutex once the machine is
 // known to be connected; its result and error are returned unchanged.
 template <class Call>
@@ -214,7 +209,7 @@ bool RequireConnected(LocalMachine& machine, CvUID* client, CvError* error)
 {
     std::lock_guard lock(machine.mutex);
     if (machine.connected == 0) {
-        FailNotConnected(machine, error);
+        CvSetThreadError(error, CV_ERROR_FAILED, "Machine %d is not connected", static_cast<int>(machine.machine));
         return false;
     }
     *client = machine.client;

@@ -1,6 +1,7 @@
 #include "bridge_machine.h"
 
-#include <cstring>
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -161,17 +162,6 @@ int CommandPacket(RpcClient& client, uint8_t function, CvUID resource, CvUID ser
     return 1;
 }
 
-// Copies a data block into the command's buffers, in order, by `lengths`.
-void CopyDataBlock(const uint8_t* data, const CvCommand& lengths, CvCommand& command)
-{
-    for (int i = 0; i < CV_COMMAND_BUFFER_COUNT; ++i) {
-        const uint32_t length = lengths.bufferLengths[i];
-        if (length == 0) continue;
-        std::memcpy(command.buffers[i], data, length);
-        data += length;
-    }
-}
-
 int Execute(RemoteMachine& machine, uint8_t function, CvUID resource, CvUID service, CvCommand* command, CvError* error)
 {
     const CvCommand wire = WireCommand(*command);
@@ -183,10 +173,15 @@ int Execute(RemoteMachine& machine, uint8_t function, CvUID resource, CvUID serv
     int ok = machine.client.call(std::move(packet), expected, &response, error);
     if (ok != 0 && response.size() != expected) ok = WrongAnswerLength(error, function, response.size(), expected);
     if (ok != 0) {
+        rpc::PayloadReader reader(response.data(), response.size());
         CvCommand executed;
-        std::memcpy(&executed, response.data(), sizeof executed);
+        reader.Raw(&executed);
         command->result = executed.result;
-        CopyDataBlock(response.data() + rpc::kCommandSize, wire, *command);
+        // The data block holds the buffers that travelled: the wire lengths,
+        // landing in the caller's buffers.
+        CvCommand landing = wire;
+        std::copy(std::begin(command->buffers), std::end(command->buffers), landing.buffers);
+        reader.CommandData(landing);
     }
     machine.client.buffers().give(std::move(response));
     return ok;
@@ -435,7 +430,7 @@ void RemoteMachine::deliverCompletion(const SignalPacket& signal)
         outcome.message[CV_ERROR_MESSAGE_SIZE - 1] = '\0';
         completion->error = outcome;
         submit.command->result = completed.result;
-        CopyDataBlock(reader.Cursor(), *submit.command, *submit.command);
+        reader.CommandData(*submit.command);
     } else {
         wrongLength(&completion->error);
     }

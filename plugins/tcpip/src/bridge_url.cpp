@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "rpc_protocol.h"
+
 namespace cvpl_tcpip {
 
 int ParseMachineUrl(const char* url, InetAddress* server, CvError* error)
@@ -31,7 +33,7 @@ int ParseMachineUrl(const char* url, InetAddress* server, CvError* error)
     if (InetIpStringToNum(host.c_str(), &address) == 0 && InetIpNumByName(host.c_str(), &address) == 0)
         return CvSetThreadError(error, CV_ERROR_FAILED, "Unable to parse host address portion of URL '%s'", url);
 
-    long port = kDefaultServerPort;
+    long port = rpc::kDefaultServerPort;
     if (portText != nullptr) {
         char* end = nullptr;
         errno = 0;

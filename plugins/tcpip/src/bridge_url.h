@@ -5,11 +5,9 @@
 
 namespace cvpl_tcpip {
 
-// Port a URL without one connects to.
-inline constexpr int kDefaultServerPort = 15585;
-
 // Fills the server address (network byte order) from the URL's host portion;
-// 0 with the error filled (code 2, the URL in the message) when it cannot.
+// a URL without a port names the default server port. 0 with the error filled
+// (code 2, the URL in the message) when it cannot.
 int ParseMachineUrl(const char* url, InetAddress* server, CvError* error);
 
 }  // namespace cvpl_tcpip

@@ -2,15 +2,12 @@
 // access server that answers such bridges elsewhere.
 #include <corvane.h>
 
-#include "server.h"
-#ifdef CVPL_TCPIP_WITH_BRIDGE
 #include "bridge.h"
-#endif
+#include "server.h"
 
 namespace {
 
 int Load(CvUID, const StringMap*, CvError* error) {
-#ifdef CVPL_TCPIP_WITH_BRIDGE
     if (!cvpl_tcpip::RegisterBridge(error)) return 0;
     if (!cvpl_tcpip::RegisterServer(error)) {
         CvError ignored{};
@@ -18,16 +15,11 @@ int Load(CvUID, const StringMap*, CvError* error) {
         return 0;
     }
     return 1;
-#else
-    return cvpl_tcpip::RegisterServer(error);
-#endif
 }
 
 // Stops at the first failure, leaving the plug-in loaded.
 int Unload(CvError* error) {
-#ifdef CVPL_TCPIP_WITH_BRIDGE
     if (!cvpl_tcpip::UnregisterBridge(error)) return 0;
-#endif
     return cvpl_tcpip::UnregisterServer(error);
 }
 

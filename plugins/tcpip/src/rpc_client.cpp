@@ -1,8 +1,6 @@
 #include "rpc_client.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -17,7 +15,6 @@ namespace cvpl_tcpip {
 // submits a broken link left without completion.
 struct WorkItem {
     RpcClient* client = nullptr;
-    RpcClient::SignalSink* sink = nullptr;
     std::unique_ptr<SignalPacket> signal;
     std::vector<PendingSubmit> aborted;
     std::string reason;
@@ -31,18 +28,6 @@ constexpr int64_t kDrainPollMicroseconds = 500;
 // The idle RPC thread waits for the socket or a caller; this bound only limits
 // how long a missed wake-up could delay it.
 constexpr int kIdleWaitMilliseconds = 1000;
-
-void RunWorkItem(void* argument)
-{
-    std::unique_ptr<WorkItem> item(static_cast<WorkItem*>(argument));
-    if (item->signal) {
-        item->sink->deliver(*item->signal);
-        item->client->buffers().give(std::move(item->signal->payload));
-    } else {
-        item->sink->completeAborted(item->aborted, item->reason);
-    }
-    item->client->signalFinished();
-}
 
 }  // namespace
 
@@ -121,8 +106,8 @@ int RpcClient::connect(const std::vector<uint8_t>& startSignals, CvError* error)
 
     held.lock();
     socket_ = socket;
-    // Without it the idle thread falls back to short sleeps.
-    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    // Without a valid one the idle thread falls back to short sleeps.
+    wakeup_.emplace();
     threadStarted_ = active_ = keepRunning_ = true;
     broken_ = false;
     abortReason_.clear();
@@ -178,8 +163,7 @@ void RpcClient::tearDownLocked(Lock& held)
     tickets_.clear();
     if (socket_ >= 0) SocketDestroy(socket_);
     socket_ = -1;
-    if (wakeFd_ >= 0) ::close(wakeFd_);
-    wakeFd_ = -1;
+    wakeup_.reset();
     broken_ = true;
     active_ = false;
 }
@@ -205,10 +189,18 @@ void RpcClient::waitForSignalsLocked(Lock& held)
     }
 }
 
-void RpcClient::signalFinished()
+void RpcClient::RunWorkItem(void* argument)
 {
-    Lock held(mutex_);
-    --signalsInFlight_;
+    std::unique_ptr<WorkItem> item(static_cast<WorkItem*>(argument));
+    RpcClient& client = *item->client;
+    if (item->signal) {
+        client.sink_.deliver(*item->signal);
+        client.buffers_.give(std::move(item->signal->payload));
+    } else {
+        client.sink_.completeAborted(item->aborted, item->reason);
+    }
+    Lock held(client.mutex_);
+    --client.signalsInFlight_;
 }
 
 // ---- Calls --------------------------------------------------------------------
@@ -334,23 +326,20 @@ bool RpcClient::takePendingSubmit(CvUID resource, CvUID service, uint32_t tag, P
 
 void RpcClient::wake()
 {
-    if (wakeFd_ < 0) return;
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+    if (wakeup_) wakeup_->Signal();
 }
 
 // Waits for the socket to become readable or for a caller to queue a packet,
 // instead of polling in short sleeps.
 void RpcClient::idleWait()
 {
-    if (wakeFd_ < 0) {
+    if (!wakeup_ || !wakeup_->Valid()) {
         CrtSleepMicro(50);
         return;
     }
-    pollfd watched[2] = {{socket_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    pollfd watched[2] = {{socket_, POLLIN, 0}, {wakeup_->Fd(), POLLIN, 0}};
     ::poll(watched, 2, kIdleWaitMilliseconds);
-    uint64_t count = 0;
-    [[maybe_unused]] const ssize_t drained = ::read(wakeFd_, &count, sizeof count);
+    wakeup_->Drain();
 }
 
 void RpcClient::runThread()
@@ -629,7 +618,6 @@ void RpcClient::queueWork(Lock&, std::unique_ptr<WorkItem> item)
         return;
     }
     item->client = this;
-    item->sink = &sink_;
     work->argument = item.release();
     work->function = RunWorkItem;
     ++signalsInFlight_;

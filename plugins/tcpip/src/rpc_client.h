@@ -11,11 +11,13 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "buffer_pool.h"
+#include "wakeup.h"
 
 namespace cvpl_tcpip {
 
@@ -117,9 +119,6 @@ public:
     BufferPool& buffers() { return buffers_; }
     CvUID machine() const { return machine_; }
 
-    // Marks the end of one signal work item (see SignalSink).
-    void signalFinished();
-
 private:
     using Lock = std::unique_lock<std::mutex>;
 
@@ -145,6 +144,8 @@ private:
     void queueAbortedSubmits(Lock& held, const char* reason);
     // Hands the item to the framework's work queue and counts it in flight.
     void queueWork(Lock& held, std::unique_ptr<WorkItem> item);
+    // The work function: passes the item to the sink, then counts it finished.
+    static void RunWorkItem(void* argument);
     void wake();
     void idleWait();
     const char* serverText() const;
@@ -157,7 +158,7 @@ private:
     std::mutex mutex_;
     BufferPool buffers_;
     int32_t socket_ = -1;
-    int wakeFd_ = -1;  // lets a caller wake the idle RPC thread; open while connected
+    std::optional<Wakeup> wakeup_;  // lets a caller wake the idle RPC thread; there while connected
     bool threadStarted_ = false;
     bool active_ = false;
     bool keepRunning_ = false;

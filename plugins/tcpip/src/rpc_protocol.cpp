@@ -63,13 +63,8 @@ uint64_t CommandDataLength(const CvCommand& command) {
     return sum;
 }
 
-PacketBuilder::PacketBuilder(uint8_t command, uint8_t function, uint32_t ticket) : bytes_(kHeaderSize) {
-    PacketHeader header;
-    header.command = command;
-    header.function = function;
-    header.ticket = ticket;
-    EncodeHeader(header, bytes_.data());
-}
+PacketBuilder::PacketBuilder(uint8_t command, uint8_t function, uint32_t ticket)
+    : PacketBuilder({}, 0, command, function, ticket) {}
 
 PacketBuilder::PacketBuilder(std::vector<uint8_t>&& storage, size_t payloadSize, uint8_t command, uint8_t function,
                              uint32_t ticket)

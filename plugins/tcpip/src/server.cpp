@@ -15,7 +15,7 @@ namespace {
 
 using Lock = std::unique_lock<std::recursive_mutex>;
 
-void StopClient(ServerState& state, Lock& lock, Client* client) {
+void StopClient(Lock& lock, Client* client) {
     client->running.store(false);
     client->wakeup.Signal();
     // Includes waiting for the client's pending submits.
@@ -31,7 +31,6 @@ void StopClient(ServerState& state, Lock& lock, Client* client) {
         lock.lock();
     }
     ForgetClient(client);
-    (void)state;
 }
 
 int Stop(void*, CvError* error) {
@@ -44,7 +43,7 @@ int Stop(void*, CvError* error) {
         if (state.thread.joinable()) state.thread.join();
         lock.lock();
     }
-    while (!state.clients.empty()) StopClient(state, lock, state.clients.back().get());
+    while (!state.clients.empty()) StopClient(lock, state.clients.back().get());
     state.started = false;
     return CvSetNoError(error);
 }

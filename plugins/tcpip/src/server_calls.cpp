@@ -235,6 +235,7 @@ void Request::Submit(uint32_t uidCount) {
     submission->completion.context = submission.get();
     submission->completion.complete = SendCompletion;
 
+    // Owned by SendCompletion once accepted, which may run before the call returns.
     Submission* raw = submission.release();
     CvError error{};
     const int ok = uidCount == 1
@@ -243,8 +244,9 @@ void Request::Submit(uint32_t uidCount) {
                        : CvResourceService_SubmitCommand(raw->resource, raw->service, client_.uid, &raw->copy.command,
                                                          &raw->completion, &error);
     if (!ok) {
-        raw->copy.Release(client_.buffers);
-        delete raw;
+        // Refused: no completion will come, so the submission is ours again.
+        submission.reset(raw);
+        submission->copy.Release(client_.buffers);
         client_.pending.fetch_sub(1);
         RespondError(error);
         return;

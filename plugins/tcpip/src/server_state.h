@@ -19,24 +19,9 @@
 #include "buffer_pool.h"
 #include "rpc_protocol.h"
 #include "server.h"
+#include "wakeup.h"
 
 namespace cvpl_tcpip::server {
-
-// An eventfd that wakes a thread waiting for socket readiness.
-class Wakeup {
-public:
-    Wakeup();
-    ~Wakeup();
-    Wakeup(const Wakeup&) = delete;
-    Wakeup& operator=(const Wakeup&) = delete;
-    bool Valid() const { return fd_ >= 0; }
-    int Fd() const { return fd_; }
-    void Signal();
-    void Drain();
-
-private:
-    int fd_ = -1;
-};
 
 struct Client {
     CvUID uid = CV_UID_NONE;
@@ -72,8 +57,8 @@ struct ServerState {
     int32_t listenSocket = -1;
     int32_t broadcastSocket = -1;
     bool acceptingAllowed = true;
-    int32_t serverPort = 15585;
-    int32_t broadcastPort = 15586;
+    int32_t serverPort = rpc::kDefaultServerPort;
+    int32_t broadcastPort = rpc::kDefaultBroadcastPort;
     int boundPort = 0;
     RegistryLocation registry;
     std::thread thread;

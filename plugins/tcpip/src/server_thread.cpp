@@ -123,14 +123,13 @@ int ReadHandshake(ServerState& state, int32_t socket, uint8_t bytes[2]) {
     return have;
 }
 
-void DropNewClient(ServerState& state, Client* client) {
+void DropNewClient(Client* client) {
     if (client->connected.load()) {
         SendDisconnect(*client);
     } else {
         CvLog(CV_LOG_WARNING, "Client %d is diconnected, cannot send disconnect", static_cast<int>(client->uid));
     }
     ForgetClient(client);
-    (void)state;
 }
 
 // One connection: handshake, client record, worker. The lock is not held on entry.
@@ -185,7 +184,7 @@ void AdmitClient(ServerState& state, int32_t socket, InetAddress peer) {
     }
     if (!started) {
         CvLog(CV_LOG_ERROR, "Unable to create client worker thread, client will be disconnected");
-        DropNewClient(state, client);
+        DropNewClient(client);
         return;
     }
     // The worker may already have run to its end (a client that left at once).

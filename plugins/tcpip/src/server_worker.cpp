@@ -4,8 +4,6 @@
 // that the client record outlives every completion.
 #include <errno.h>
 #include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -167,22 +165,6 @@ bool KeepWorking(const Client& client) {
 }
 
 }  // namespace
-
-Wakeup::Wakeup() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-Wakeup::~Wakeup() {
-    if (fd_ >= 0) close(fd_);
-}
-
-void Wakeup::Signal() {
-    const uint64_t one = 1;
-    (void)!write(fd_, &one, sizeof one);
-}
-
-void Wakeup::Drain() {
-    uint64_t count;
-    (void)!read(fd_, &count, sizeof count);
-}
 
 bool SendToClient(Client& client, const std::vector<uint8_t>& packet) {
     return SendToClient(client, packet.data(), packet.size());

@@ -14,12 +14,14 @@
 #include "fake_server.h"
 #include "log_capture.h"
 #include "rpc_protocol.h"
+#include "submitter.h"
 
 namespace {
 
 namespace rpc = cvpl_tcpip::rpc;
 using tcpip_bridge_test::FakeServer;
 using tcpip_bridge_test::RawPacket;
+using tcpip_bridge_test::Submitter;
 
 std::vector<uint8_t> Header(uint8_t command, uint8_t function, uint32_t length)
 {
@@ -38,19 +40,6 @@ void Append(std::vector<uint8_t>& bytes, const Record& record)
     const auto* first = reinterpret_cast<const uint8_t*>(&record);
     bytes.insert(bytes.end(), first, first + sizeof record);
 }
-
-struct Submitter {
-    CvCommandCompletion completion{};
-    std::promise<CvError> outcome;
-
-    Submitter()
-    {
-        completion.context = this;
-        completion.complete = [](CvCommandCompletion* c, CvCommand*) {
-            static_cast<Submitter*>(c->context)->outcome.set_value(c->error);
-        };
-    }
-};
 
 class BridgeWireTest : public ::testing::Test {
 protected:

@@ -89,7 +89,7 @@ std::vector<Violation> Violations() {
          "RPC: Unable to read the full client payload of 4 bytes even though there should be data present "
          "(cmd=1,fn=6); disconnecting misbehaving client",
          true},
-        {"short header", {'C', 'V', 1, 0, 0}, 
+        {"short header", {'C', 'V', 1, 0, 0},
          "RPC: Unable to read the complete packet header correcly: read 5 bytes; disconnecting misbehaving client",
          true},
     };

@@ -1,5 +1,6 @@
 #include "sleep_watch.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -15,19 +16,13 @@ std::map<std::thread::id, int> g_sleeps;
 
 }  // namespace
 
-std::thread::id WaitForSleepOnAny(const std::vector<std::thread::id>& threads)
+void WaitForSleepOnAny(const std::vector<std::thread::id>& threads)
 {
     std::unique_lock lock(g_mutex);
-    std::thread::id found;
     g_slept.wait(lock, [&] {
-        for (const std::thread::id thread : threads)
-            if (g_sleeps.contains(thread)) {
-                found = thread;
-                return true;
-            }
-        return false;
+        return std::any_of(threads.begin(), threads.end(),
+                           [](std::thread::id thread) { return g_sleeps.contains(thread); });
     });
-    return found;
 }
 
 }  // namespace tcpip_bridge_test

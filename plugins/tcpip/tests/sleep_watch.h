@@ -8,7 +8,7 @@
 
 namespace tcpip_bridge_test {
 
-// Blocks until one of the threads has slept (polled) at least once; returns it.
-std::thread::id WaitForSleepOnAny(const std::vector<std::thread::id>& threads);
+// Blocks until one of the threads has slept (polled) at least once.
+void WaitForSleepOnAny(const std::vector<std::thread::id>& threads);
 
 }  // namespace tcpip_bridge_test
