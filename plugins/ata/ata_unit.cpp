@@ -16,7 +16,10 @@ constexpr uint32_t kMaxTransfer = 0x20000;
 constexpr uint64_t kMaxLba28 = 0xFFFFFFFull;
 constexpr uint64_t kMaxLba48 = 0xFFFFFFFFFFFFull;
 
-bool protocolCarried(uint8_t protocol) { return protocol <= 5 || (protocol >= 10 && protocol <= 13); }
+// Every protocol of the contract but the translators' soft reset.
+bool protocolCarried(uint8_t protocol) {
+    return AtaProtocol_IsKnown(protocol) && protocol != ATA_PROTOCOL_SOFT_RESET;
+}
 
 // The registers of the block that the input mask names; the expanded ones only
 // for a 48-bit protocol.

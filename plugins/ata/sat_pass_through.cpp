@@ -3,12 +3,11 @@
 
 #include <scsi/sg.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <limits>
 
-#include "kernel_io/kernel_io.h"
+#include "kernel_io/sg_request.h"
 
 namespace ata_plugin {
 
@@ -61,12 +60,6 @@ void buildPassThroughCdb(const PassThroughRequest& request, uint8_t (&cdb)[kCdbL
     cdb[12] = tf.lbaHigh;
     cdb[13] = tf.device;
     cdb[14] = tf.command;
-}
-
-uint32_t sgTimeoutMs(uint64_t timeoutNs) {
-    uint64_t seconds = timeoutNs / 1000000000ull;
-    constexpr uint64_t kMaxSeconds = std::numeric_limits<uint32_t>::max() / 1000u;
-    return static_cast<uint32_t>((seconds > kMaxSeconds ? kMaxSeconds : seconds) * 1000u);
 }
 
 bool decodeReturnedRegisters(const uint8_t* sense, std::size_t length, ReturnedRegisters& r) {
@@ -124,24 +117,18 @@ PassThroughResult runPassThrough(int fd, const PassThroughRequest& request) {
     header.cmdp = cdb;
     header.mx_sb_len = kSenseLength;
     header.sbp = sense;
-    header.timeout = sgTimeoutMs(request.timeoutNs);
+    header.timeout = passthrough::sgTimeoutMs(request.timeoutNs);
     header.dxfer_direction = request.direction == DataDirection::In    ? SG_DXFER_FROM_DEV
                              : request.direction == DataDirection::Out ? SG_DXFER_TO_DEV
                                                                        : SG_DXFER_NONE;
     header.dxferp = request.direction == DataDirection::None ? nullptr : request.data;
     header.dxfer_len = request.direction == DataDirection::None ? 0 : request.length;
 
-    auto start = std::chrono::steady_clock::now();
-    int rc = KernelIo_SgIo(fd, &header);
-    int savedErrno = errno;
-    result.durationNs = static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
-    if (rc < 0) {
-        result.systemError = savedErrno != 0 ? savedErrno : EIO;
-        return result;
-    }
+    result.systemError = passthrough::timedSgIo(fd, header, result.durationNs);
+    if (result.systemError != 0) return result;
     // The transport or the host adapter lost the command: it never reached the drive.
-    if (header.host_status != 0 || ((header.driver_status & kDriverStatusMask) != 0 && (header.driver_status & kDriverStatusMask) != kDriverSense)) {
+    const unsigned driverStatus = header.driver_status & kDriverStatusMask;
+    if (header.host_status != 0 || (driverStatus != 0 && driverStatus != kDriverSense)) {
         result.systemError = EIO;
         return result;
     }

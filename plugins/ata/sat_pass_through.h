@@ -46,10 +46,6 @@ inline constexpr std::size_t kSenseLength = 32;
 // The ATA PASS-THROUGH (16) CDB, with CK_COND so that the registers always come back.
 void buildPassThroughCdb(const PassThroughRequest& request, uint8_t (&cdb)[kCdbLength]);
 
-// The SG_IO time-out in milliseconds: whole seconds of the setting, as the
-// pass-through takes seconds.
-uint32_t sgTimeoutMs(uint64_t timeoutNs);
-
 // Finds the registers in sense data: the ATA Status Return descriptor of
 // descriptor-format sense, or the ATA information of fixed-format sense
 // (ASC/ASCQ 00h/1Dh). False when the sense carries neither.

@@ -1,7 +1,5 @@
 // The discovery thread: the first enumeration, then disk uevents (arrival and
 // removal with their settling delays and rescans) and the linger time-outs.
-#include <sys/sysmacros.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -32,6 +30,12 @@ bool IsVirtualName(const std::string& name)
     static const char* const prefixes[] = {"loop", "ram", "zram", "dm-", "md", "sr", "fd", "nbd"};
     return std::any_of(std::begin(prefixes), std::end(prefixes),
                        [&](const char* prefix) { return name.rfind(prefix, 0) == 0; });
+}
+
+// Virtual disks (loop, RAM, device-mapper, md) come and go with no drive behind them.
+bool IsVirtualDevPath(const std::string& devPath)
+{
+    return devPath.rfind("/devices/virtual/", 0) == 0;
 }
 
 void NotifyListeners(DriveRecord& record, int32_t arrived)
@@ -146,7 +150,7 @@ void Enumerate(ScanList* scan)
         return;
     }
     for (const DiskEntry& disk : disks) {
-        if (disk.devPath.rfind("/devices/virtual/", 0) == 0 || IsVirtualName(disk.sysName)) continue;
+        if (IsVirtualDevPath(disk.devPath) || IsVirtualName(disk.sysName)) continue;
         if (disk.devNode.empty() || !state.system->CanOpen(disk.devNode)) continue;
         if (IsFilteredOut(*state.system, state.mode, disk.sysName)) continue;
         RecordPtr record = MakeRecord(disk.identity, disk.devNode, DriveNumberOf(disk.major, disk.minor), disk.sysName);
@@ -292,12 +296,6 @@ void ExpireLingering()
     }
 }
 
-// Virtual disks (loop, RAM, device-mapper, md) come and go with no drive behind them.
-bool Concerns(const DiskEvent& event)
-{
-    return event.devPath.rfind("/devices/virtual/", 0) != 0;
-}
-
 void SignalPopulated()
 {
     PluginState& state = State();
@@ -327,7 +325,7 @@ void WorkLoop()
     SignalPopulated();
     while (IsRunning()) {
         const std::optional<DiskEvent> event = state.system->WaitForEvent(state.timing.pollMs);
-        if (event && Concerns(*event) && IsRunning()) {
+        if (event && !IsVirtualDevPath(event->devPath) && IsRunning()) {
             if (event->action == "add") OnArrival(*event);
             else if (event->action == "remove") OnRemoval(*event);
         }

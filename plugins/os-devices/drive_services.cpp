@@ -1,5 +1,6 @@
 // The two services of every disk resource: "resource/information" and
 // "resource/hotplug-control". Each function takes exactly one parameter buffer.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -15,9 +16,10 @@ struct FunctionShape {
 };
 
 // Refuses a wrong function code or buffer length; true when the command fits.
-bool CheckShape(const CvCommand* command, const FunctionShape* shapes, int count, CvError* error)
+template <std::size_t N>
+bool CheckShape(const CvCommand* command, const FunctionShape (&shapes)[N], CvError* error)
 {
-    if (command->function >= count) {
+    if (static_cast<std::size_t>(command->function) >= N) {
         CvSetThreadError(error, CV_ERROR_INVALID_INPUT, "Unsupported function code: %d", command->function);
         return false;
     }
@@ -67,7 +69,7 @@ const FunctionShape kInformation[] = {
 
 int ExecuteInformation(void* userData, CvCommand* command, CvError* error)
 {
-    if (!CheckShape(command, kInformation, 5, error)) return 0;
+    if (!CheckShape(command, kInformation, error)) return 0;
     auto* record = static_cast<DriveRecord*>(userData);
     auto* out = static_cast<uint8_t*>(command->buffers[0]);
     std::lock_guard lock(State().mutex);
@@ -153,7 +155,7 @@ int RemoveNow(DriveRecord& record, CvError* error)
 
 int ExecuteHotplug(void* userData, CvCommand* command, CvError* error)
 {
-    if (!CheckShape(command, kHotplug, 7, error)) return 0;
+    if (!CheckShape(command, kHotplug, error)) return 0;
     auto* record = static_cast<DriveRecord*>(userData);
     auto* out = static_cast<uint8_t*>(command->buffers[0]);
     if (command->function == 1) return RemoveNow(*record, error);

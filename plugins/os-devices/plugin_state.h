@@ -30,7 +30,6 @@ struct DriveRecord {
     CvUID informationServiceId = CV_UID_NONE;
     CvUID hotplugServiceId = CV_UID_NONE;
     std::string interfacePath;  // identity across rescans; empty for the static list
-    int32_t nodeType = OS_DRIVE_NODE_TYPE;
     int32_t driveNumber = -1;
     int32_t resourceNumber = 0;
     std::string description = kDriveDescription;

@@ -5,19 +5,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstring>
-#include <limits>
 
-#include "kernel_io/kernel_io.h"
+#include "kernel_io/sg_request.h"
 
 namespace scsi_plugin {
-
-uint32_t sgTimeoutMs(uint64_t timeoutNs) {
-    uint64_t seconds = timeoutNs / 1000000000ull;
-    constexpr uint64_t kMaxSeconds = std::numeric_limits<uint32_t>::max() / 1000u;
-    return static_cast<uint32_t>(std::min(seconds, kMaxSeconds) * 1000u);
-}
 
 SgOutcome runSgCommand(int fd, const SgCommand& command) {
     SgOutcome outcome;
@@ -33,7 +24,7 @@ SgOutcome runSgCommand(int fd, const SgCommand& command) {
     header.cmdp = const_cast<uint8_t*>(command.cdb);
     header.mx_sb_len = SCSI_SENSE_CAPACITY;
     header.sbp = outcome.sense;
-    header.timeout = sgTimeoutMs(command.timeoutNs);
+    header.timeout = passthrough::sgTimeoutMs(command.timeoutNs);
     switch (command.direction) {
     case SCSI_DIRECTION_IN:
         header.dxfer_direction = SG_DXFER_FROM_DEV;
@@ -50,15 +41,8 @@ SgOutcome runSgCommand(int fd, const SgCommand& command) {
     header.dxferp = data;
     header.dxfer_len = length;
 
-    auto start = std::chrono::steady_clock::now();
-    int rc = KernelIo_SgIo(fd, &header);
-    int savedErrno = errno;
-    outcome.durationNs = static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
-    if (rc < 0) {
-        outcome.systemError = savedErrno != 0 ? savedErrno : EIO;
-        return outcome;
-    }
+    outcome.systemError = passthrough::timedSgIo(fd, header, outcome.durationNs);
+    if (outcome.systemError != 0) return outcome;
     outcome.status = header.status;
     // The command was lost on its way (no connection, a reset, a time-out):
     // without a SCSI status that is the request failing.

@@ -29,7 +29,4 @@ struct SgOutcome {
 // carried through a private 2-byte buffer and the first byte copied back.
 SgOutcome runSgCommand(int fd, const SgCommand& command);
 
-// The SG_IO time-out in milliseconds: whole seconds of the setting.
-uint32_t sgTimeoutMs(uint64_t timeoutNs);
-
 }  // namespace scsi_plugin

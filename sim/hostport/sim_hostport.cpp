@@ -8,7 +8,6 @@
 #include <mutex>
 #include <vector>
 
-#include "hostport/hostport_api.h"
 
 namespace simdrive::hostport {
 
@@ -19,7 +18,7 @@ constexpr uint8_t kAscLogicalUnitNotSupported = 0x25;
 constexpr uint32_t kNexusBase = 0x1000;
 
 struct Port {
-    std::array<uint8_t, 224> record{};
+    PortRecord record{};
     std::vector<PortDevice> devices;
 };
 
@@ -78,9 +77,9 @@ void addDevice(uint32_t port, const PortDevice& device) {
     ports[port]->devices.push_back(device);
 }
 
-std::array<uint8_t, 224> portRecord(uint32_t port) {
+PortRecord portRecord(uint32_t port) {
     std::lock_guard lock(state().mutex);
-    return port < state().ports.size() ? state().ports[port]->record : std::array<uint8_t, 224>{};
+    return port < state().ports.size() ? state().ports[port]->record : PortRecord{};
 }
 
 Observed observed() {
@@ -145,7 +144,7 @@ SIM_HOSTPORT_API int lsiScsiIo(void* port, uint32_t word0, uint32_t word1, uint3
         ++seen.scsiIoCalls;
         seen.control = control;
         seen.timeoutSeconds = timeoutSeconds;
-        std::memcpy(seen.request.data(), request, std::min<uint32_t>(requestLength, 48));
+        std::memcpy(seen.request.data(), request, std::min<uint32_t>(requestLength, HOSTPORT_REQUEST_SIZE));
         index = portIndex(port);
         const PortDevice* device = findDevice(index, word0, word1);
         if (state().fail || device == nullptr || requestLength != HOSTPORT_REQUEST_SIZE ||

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "hostport/hostport_api.h"
 #include "simdrive/bus.h"
 #include "simdrive/scsi_bus.h"
 
@@ -16,6 +17,8 @@
 
 namespace simdrive::hostport {
 
+// The record that names a port to the library.
+using PortRecord = std::array<uint8_t, HOSTPORT_PORT_RECORD_SIZE>;
 using ScsiExecutor = std::function<BusResult(const ScsiRequest&, ScsiReply&)>;
 
 struct PortDevice {
@@ -26,7 +29,7 @@ struct PortDevice {
 
 // What the last calls carried.
 struct Observed {
-    std::array<uint8_t, 48> request{};
+    std::array<uint8_t, HOSTPORT_REQUEST_SIZE> request{};
     uint32_t control = 0;
     uint32_t timeoutSeconds = 0;
     uint32_t scsiIoCalls = 0;
@@ -38,8 +41,8 @@ struct Observed {
 SIM_HOSTPORT_API void resetPorts();
 // Creates ports up to `port` as needed.
 SIM_HOSTPORT_API void addDevice(uint32_t port, const PortDevice& device);
-// The 224-byte record that names the port to the library.
-SIM_HOSTPORT_API std::array<uint8_t, 224> portRecord(uint32_t port);
+// The record of that port.
+SIM_HOSTPORT_API PortRecord portRecord(uint32_t port);
 SIM_HOSTPORT_API Observed observed();
 // The response byte of task management, and whether the calls fail.
 SIM_HOSTPORT_API void setTaskResponse(uint8_t response);

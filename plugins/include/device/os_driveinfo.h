@@ -10,6 +10,8 @@
 
 #include <cvcrt/api.h>
 
+#include "../hostport/hostport_api.h"
+
 #define OS_DRIVEINFO_TYPE_NAME "os/driveinfo"
 
 #define OS_DRIVE_PATH_SIZE 256
@@ -18,7 +20,7 @@
 #define HOST_PORT_INFO_SIZE 512
 #define DRIVE_LISTENER_SIZE 16
 #define DRIVE_INFO_DEVICE_BLOCK_SIZE 272
-#define HOST_PORT_RECORD_SIZE 224
+#define HOST_PORT_RECORD_SIZE HOSTPORT_PORT_RECORD_SIZE /* the port record of the host-port library */
 
 /* OsDriveInfo.nodeType: the publisher writes 3; readers accept 1, 2 and 3. */
 #define OS_DRIVE_NODE_TYPE 3

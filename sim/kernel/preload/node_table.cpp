@@ -51,25 +51,20 @@ bool parseNodeTable(std::string_view text, std::vector<NodeEntry>& nodes, std::s
             if (original == parsed.end())
                 return failAt(number, "node '" + entry.path + "': '" + entry.sameAs + "' is no earlier drive node",
                               error);
-            for (const NodeEntry& earlier : parsed) {
-                for (const std::string& taken : nodePaths(earlier)) {
-                    if (taken == entry.path) return failAt(number, "node '" + taken + "' is given twice", error);
-                }
-            }
             entry.description = original->description;
-            parsed.push_back(std::move(entry));
-            continue;
+        } else {
+            DescriptionError problem;
+            if (!parseDriveDescriptionText(described, entry.description, problem))
+                return failAt(number, "node '" + entry.path + "': " + problem.message(), error);
         }
-        DescriptionError problem;
-        if (!parseDriveDescriptionText(described, entry.description, problem))
-            return failAt(number, "node '" + entry.path + "': " + problem.message(), error);
         const std::vector<std::string> wanted = nodePaths(entry);
         for (const NodeEntry& earlier : parsed) {
             for (const std::string& taken : nodePaths(earlier)) {
                 if (std::find(wanted.begin(), wanted.end(), taken) != wanted.end())
                     return failAt(number, "node '" + taken + "' is given twice", error);
             }
-            if (earlier.sameAs.empty() && earlier.description.kind == entry.description.kind &&
+            // A second node of a drive shares its serial; two drives of their own may not.
+            if (entry.sameAs.empty() && earlier.sameAs.empty() && earlier.description.kind == entry.description.kind &&
                 earlier.description.serial == entry.description.serial)
                 return failAt(number, "serial '" + entry.description.serial + "' is already used by node '" +
                                           earlier.path + "'", error);
