@@ -2,7 +2,6 @@
 // handed to the drive's bus entry point and its registers written back.
 #include <array>
 #include <chrono>
-#include <cstring>
 #include <span>
 
 #include "device_queries.h"

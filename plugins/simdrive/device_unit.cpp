@@ -16,6 +16,16 @@ int32_t contractKind(simdrive::DriveKind kind) {
     return -1;
 }
 
+// The service type a drive of this kind offers.
+const char* serviceTypeFor(simdrive::DriveKind kind) {
+    switch (kind) {
+    case simdrive::DriveKind::Ata: return ATA_DEVICE_SERVICE_TYPE;
+    case simdrive::DriveKind::Scsi: return SCSI_DEVICE_SERVICE_TYPE;
+    case simdrive::DriveKind::Nvme: return NVME_DEVICE_SERVICE_TYPE;
+    }
+    return "";
+}
+
 int Execute(void* userData, CvCommand* command, CvError* error) {
     return executeOnUnit(*static_cast<DeviceUnit*>(userData), command, error);
 }
@@ -34,15 +44,6 @@ int Abort(void*, uint32_t, CvError* error) {
 DeviceUnit::DeviceUnit(std::shared_ptr<simdrive::SimDrive> simulated, uint32_t path)
     : drive(std::move(simulated)), nexus(path) {
     DeviceContract_InitRules(&rules, contractKind(drive->kind()));
-}
-
-const char* serviceTypeFor(simdrive::DriveKind kind) {
-    switch (kind) {
-    case simdrive::DriveKind::Ata: return ATA_DEVICE_SERVICE_TYPE;
-    case simdrive::DriveKind::Scsi: return SCSI_DEVICE_SERVICE_TYPE;
-    case simdrive::DriveKind::Nvme: return NVME_DEVICE_SERVICE_TYPE;
-    }
-    return "";
 }
 
 CvServiceDescriptor serviceDescriptorFor(DeviceUnit& unit) {

@@ -25,9 +25,6 @@ struct DeviceUnit {
     DeviceContractRules rules{};
 };
 
-// The service type a drive of this kind offers.
-const char* serviceTypeFor(simdrive::DriveKind kind);
-
 // The descriptor to register for a unit; the unit must outlive the service.
 CvServiceDescriptor serviceDescriptorFor(DeviceUnit& unit);
 

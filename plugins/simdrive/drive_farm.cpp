@@ -2,7 +2,6 @@
 #include "drive_farm.h"
 
 #include <cstdio>
-#include <cstring>
 #include <strings.h>
 
 #include "simdrive/state_store.h"

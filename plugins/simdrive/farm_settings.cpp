@@ -10,6 +10,8 @@
 
 #include <corvane.h>
 
+#include "simdrive/text_fields.h"
+
 namespace cvpl_simdrive {
 
 namespace {
@@ -21,22 +23,15 @@ constexpr std::string_view kPathsPrefix = "Paths.";
 constexpr std::string_view kFaultPrefix = "fault.";
 constexpr std::size_t kMaxNameLength = 64;
 
-std::string_view trim(std::string_view text) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    return text;
-}
+using simdrive::toLower;
+using simdrive::trimBlanks;
 
-std::string lower(std::string_view text) {
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return result;
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    return toLower(a) == toLower(b);
 }
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && lower(text.substr(0, prefix.size())) == lower(prefix);
+    return text.size() >= prefix.size() && equalIgnoringCase(text.substr(0, prefix.size()), prefix);
 }
 
 bool fail(std::string& error, std::string message) {
@@ -59,17 +54,17 @@ std::vector<std::string> splitList(const char* text, char separator) {
 // "key=value; key=value" into entries; blank pieces are skipped.
 bool splitEntries(const char* text, DescriptionEntries& entries, std::string& problem) {
     for (const std::string& raw : splitList(text, ';')) {
-        std::string_view piece = trim(raw);
+        std::string_view piece = trimBlanks(raw);
         if (piece.empty()) continue;
         std::size_t equals = piece.find('=');
-        std::string key(trim(piece.substr(0, std::min(equals, piece.size()))));
+        std::string key(trimBlanks(piece.substr(0, std::min(equals, piece.size()))));
         if (equals == std::string_view::npos || key.empty()) {
             return fail(problem, "'" + std::string(piece) + "': expected key=value");
         }
         bool repeated = std::any_of(entries.begin(), entries.end(),
-                                    [&](const auto& entry) { return lower(entry.first) == lower(key); });
-        if (repeated) return fail(problem, "key '" + lower(key) + "': given more than once");
-        entries.emplace_back(std::move(key), std::string(trim(piece.substr(equals + 1))));
+                                    [&](const auto& entry) { return equalIgnoringCase(entry.first, key); });
+        if (repeated) return fail(problem, "key '" + toLower(key) + "': given more than once");
+        entries.emplace_back(std::move(key), std::string(trimBlanks(piece.substr(equals + 1))));
     }
     return true;
 }
@@ -94,14 +89,14 @@ bool validName(std::string_view name) {
 bool readDriveNames(const StringMap* settings, std::vector<std::string>& names, std::string& error) {
     const char* list = StringMap_GetString(settings, kDrivesKey.data(), nullptr);
     for (const std::string& raw : splitList(list, ',')) {
-        std::string name(trim(raw));
+        std::string name(trimBlanks(raw));
         if (name.empty()) continue;
         if (!validName(name)) {
             return fail(error, "Setting 'Drives': drive name '" + name +
                                    "' must be 1 to 64 letters, digits, '-', '_' or '.'");
         }
         bool repeated = std::any_of(names.begin(), names.end(),
-                                    [&](const std::string& other) { return lower(other) == lower(name); });
+                                    [&](const std::string& other) { return equalIgnoringCase(other, name); });
         if (repeated) return fail(error, "Setting 'Drives': drive '" + name + "' is listed twice");
         names.push_back(std::move(name));
     }
@@ -112,7 +107,7 @@ bool readPaths(const StringMap* settings, DriveSettings& drive, std::string& err
     std::string key = std::string(kPathsPrefix) + drive.name;
     const char* text = StringMap_GetString(settings, key.c_str(), nullptr);
     if (text == nullptr) return true;
-    std::string_view value = trim(text);
+    std::string_view value = trimBlanks(text);
     uint32_t paths = 0;
     auto [end, status] = std::from_chars(value.data(), value.data() + value.size(), paths);
     if (status != std::errc() || end != value.data() + value.size() || paths < 1 || paths > kMaxPathsPerDrive) {
@@ -153,11 +148,11 @@ bool checkSerials(const std::vector<DriveSettings>& drives, std::string& error) 
 // Every key must be one of ours, and per-drive keys must name a listed drive.
 bool checkKeys(const StringMap* settings, const std::vector<std::string>& names, std::string& error) {
     auto listed = [&](std::string_view name) {
-        return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return lower(n) == lower(name); });
+        return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return equalIgnoringCase(n, name); });
     };
     for (int32_t i = 0; i < StringMap_GetSize(settings); ++i) {
         std::string_view key = StringMap_GetEntryKey(settings, i);
-        if (lower(key) == lower(kDrivesKey) || lower(key) == lower(kStateDirKey)) continue;
+        if (equalIgnoringCase(key, kDrivesKey) || equalIgnoringCase(key, kStateDirKey)) continue;
         std::string_view prefix = startsWithIgnoringCase(key, kDrivePrefix)   ? kDrivePrefix
                                   : startsWithIgnoringCase(key, kPathsPrefix) ? kPathsPrefix
                                                                               : std::string_view();
@@ -186,7 +181,7 @@ bool parseFarmSettings(const StringMap* settings, FarmSettings& farm, std::strin
         parsed.drives.push_back(std::move(drive));
     }
     if (!checkSerials(parsed.drives, error)) return false;
-    parsed.stateDirectory = trim(StringMap_GetString(settings, kStateDirKey.data(), ""));
+    parsed.stateDirectory = trimBlanks(StringMap_GetString(settings, kStateDirKey.data(), ""));
     farm = std::move(parsed);
     return true;
 }
@@ -200,7 +195,7 @@ bool parseFaultPlan(const DriveSettings& drive, const char* text, simdrive::Faul
     }
     for (const auto& change : changes) {
         if (!startsWithIgnoringCase(change.first, kFaultPrefix)) {
-            return fail(error, "key '" + lower(change.first) + "': not a fault");
+            return fail(error, "key '" + toLower(change.first) + "': not a fault");
         }
         entries.push_back(change);
     }

@@ -1,8 +1,6 @@
 // A simulated ATA drive at the taskfile level.
 #include "simdrive/ata_drive.h"
 
-#include <algorithm>
-
 #include "byte_order.h"
 
 namespace simdrive {
@@ -138,17 +136,9 @@ void AtaDrive::downloadWhole(const AtaRequest& request, AtaReply& reply) {
 }
 
 void AtaDrive::installImage(AtaReply& reply, bool deferred) {
-    ImageVerdict verdict = verifyImage(download_.bytes(), description_.displayModel(), description_.revisionCapacity());
+    ImageVerdict verdict = checkImage(download_.bytes());
     download_.discard();
-    if (verdict.problem != ImageProblem::None) return abort(reply);
-    FirmwareState next = firmware_;
-    if (deferred) {
-        next.deferredRevision = verdict.revision;
-    } else {
-        next.revision = verdict.revision;
-        next.deferredRevision.clear();
-    }
-    if (!commitFirmware(next)) return abort(reply);
+    if (verdict.problem != ImageProblem::None || !installRevision(verdict.revision, deferred)) return abort(reply);
     reply.registers.count = deferred ? ata::kDmSavedDeferred : ata::kDmApplied;
 }
 

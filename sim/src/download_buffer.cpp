@@ -24,10 +24,8 @@ SegmentedDownload::Outcome SegmentedDownload::append(std::size_t offset, std::sp
     ++segments_;
     if (!expected_ && bytes_.size() >= kImageHeaderSize) {
         ImageHeader header;
-        ImageProblem problem = parseImageHeader(bytes_, header);
-        if (problem != ImageProblem::None) {
+        if (parseImageHeader(bytes_, header) != ImageProblem::None) {
             discard();
-            headerProblem_ = problem;
             return Outcome::BadHeader;
         }
         expected_ = header.imageLength();
@@ -42,7 +40,6 @@ void SegmentedDownload::discard() {
     bytes_.clear();
     bytes_.shrink_to_fit();
     expected_.reset();
-    headerProblem_ = ImageProblem::None;
 }
 
 bool SegmentedDownload::complete() const {

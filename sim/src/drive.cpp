@@ -4,7 +4,7 @@
 
 #include <thread>
 
-#include "text_fields.h"
+#include "simdrive/text_fields.h"
 
 namespace simdrive {
 
@@ -63,11 +63,6 @@ FirmwareState SimDrive::firmware() const {
     return firmware_;
 }
 
-FaultPlan SimDrive::faults() const {
-    std::lock_guard lock(mutex_);
-    return faults_;
-}
-
 void SimDrive::setFaults(const FaultPlan& plan) {
     std::lock_guard lock(mutex_);
     faults_ = plan;
@@ -88,9 +83,12 @@ void SimDrive::setSleeper(Sleeper sleeper) {
 
 void SimDrive::powerCycle() {
     std::lock_guard lock(mutex_);
+    resetFirmware();
+}
+
+void SimDrive::resetFirmware() {
     discardDownloads();
     FirmwareState next = applyPendingActivation(firmware_);
-    // A drive whose store cannot take the change keeps the pending activation.
     if (next != firmware_) commitFirmware(next);
 }
 
@@ -184,6 +182,21 @@ bool SimDrive::injectDownloadFault(bool startsDownload, uint32_t segmentNumber) 
 
 bool SimDrive::injectActivationFault() {
     return ++activationsTried_ <= faults_.failActivateAttempts;
+}
+
+ImageVerdict SimDrive::checkImage(std::span<const uint8_t> image) const {
+    return verifyImage(image, description_.displayModel(), description_.revisionCapacity());
+}
+
+bool SimDrive::installRevision(const std::string& revision, bool deferred) {
+    FirmwareState next = firmware_;
+    if (deferred) {
+        next.deferredRevision = revision;
+    } else {
+        next.revision = revision;
+        next.deferredRevision.clear();
+    }
+    return commitFirmware(next);
 }
 
 bool SimDrive::commitFirmware(const FirmwareState& next) {

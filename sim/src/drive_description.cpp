@@ -8,7 +8,8 @@
 
 #include <cvcrt.h>
 
-#include "text_fields.h"
+#include "simdrive/text_fields.h"
+#include "string_map_ptr.h"
 
 namespace simdrive {
 
@@ -66,11 +67,16 @@ Setter number(T DriveDescription::*field, uint64_t min, uint64_t max) {
     };
 }
 
-Setter toggle(bool DriveDescription::*field) {
+// The record a key's field lives in: the description itself or its fault plan.
+DriveDescription& ownerOf(DriveDescription& drive, DriveDescription*) { return drive; }
+FaultPlan& ownerOf(DriveDescription& drive, FaultPlan*) { return drive.faults; }
+
+template <typename Owner>
+Setter toggle(bool Owner::*field) {
     return [field](std::string_view value, DriveDescription& drive) -> std::string {
         auto parsed = parseSwitch(value);
         if (!parsed) return "not yes or no: '" + std::string(value) + "'";
-        drive.*field = *parsed;
+        ownerOf(drive, static_cast<Owner*>(nullptr)).*field = *parsed;
         return {};
     };
 }
@@ -82,15 +88,6 @@ Setter faultNumber(T FaultPlan::*field, uint64_t max) {
         if (!parsed) return "not a number: '" + std::string(value) + "'";
         if (*parsed > max) return "out of range: " + std::string(value) + " (at most " + std::to_string(max) + ")";
         drive.faults.*field = static_cast<T>(*parsed);
-        return {};
-    };
-}
-
-Setter faultToggle(bool FaultPlan::*field) {
-    return [field](std::string_view value, DriveDescription& drive) -> std::string {
-        auto parsed = parseSwitch(value);
-        if (!parsed) return "not yes or no: '" + std::string(value) + "'";
-        drive.faults.*field = *parsed;
         return {};
     };
 }
@@ -143,12 +140,12 @@ const std::array<KeyRule, 27>& keyRules() {
         {"fwug", kNvme, number(&DriveDescription::fwug, 0, 0xFF)},
         {"namespaces", kNvme, number(&DriveDescription::namespaces, 1, 1024)},
         {"fault.fail_segment", kAll, faultNumber(&FaultPlan::failSegment, UINT32_MAX)},
-        {"fault.fail_segment_always", kAll, faultToggle(&FaultPlan::failSegmentAlways)},
+        {"fault.fail_segment_always", kAll, toggle(&FaultPlan::failSegmentAlways)},
         {"fault.fail_download_attempts", kAll, faultNumber(&FaultPlan::failDownloadAttempts, UINT32_MAX)},
         {"fault.fail_activate_attempts", kAll, faultNumber(&FaultPlan::failActivateAttempts, UINT32_MAX)},
-        {"fault.refuse_dma", kAta, faultToggle(&FaultPlan::refuseDma)},
+        {"fault.refuse_dma", kAta, toggle(&FaultPlan::refuseDma)},
         {"fault.delay_ms", kAll, faultNumber(&FaultPlan::delayMs, 600000)},
-        {"fault.gone", kAll, faultToggle(&FaultPlan::gone)},
+        {"fault.gone", kAll, toggle(&FaultPlan::gone)},
         {"kind", kAll, [](std::string_view, DriveDescription&) { return std::string(); }},
     }};
     return rules;
@@ -257,8 +254,8 @@ bool parseDriveDescription(const StringMap* map, DriveDescription& drive, Descri
 }
 
 bool parseDriveDescriptionText(std::string_view text, DriveDescription& drive, DescriptionError& error) {
-    StringMap* map = StringMap_Create();
-    if (map == nullptr) return fail(error, "kind", "out of memory");
+    StringMapPtr map(StringMap_Create());
+    if (!map) return fail(error, "kind", "out of memory");
     bool ok = true;
     while (ok && !text.empty()) {
         std::size_t end = text.find_first_of(";\n");
@@ -274,15 +271,13 @@ bool parseDriveDescriptionText(std::string_view text, DriveDescription& drive, D
         std::string value(trimBlanks(piece.substr(equals + 1)));
         if (key.empty()) {
             ok = fail(error, std::string(piece), "expected key=value");
-        } else if (StringMap_ContainsKey(map, key.c_str())) {
+        } else if (StringMap_ContainsKey(map.get(), key.c_str())) {
             ok = fail(error, toLower(key), "given more than once");
         } else {
-            StringMap_SetValue(map, key.c_str(), value.c_str());
+            StringMap_SetValue(map.get(), key.c_str(), value.c_str());
         }
     }
-    if (ok) ok = parseDriveDescription(map, drive, error);
-    StringMap_Destroy(map);
-    return ok;
+    return ok && parseDriveDescription(map.get(), drive, error);
 }
 
 }  // namespace simdrive

@@ -51,10 +51,7 @@ BusResult NvmeDrive::submitAdmin(const NvmeAdminCommand& command, std::span<uint
 BusResult NvmeDrive::resetController() {
     std::lock_guard lock(mutex_);
     if (!admitCommand()) return BusResult::DeviceGone;
-    download_.discard();
-    FirmwareState next = applyPendingActivation(firmware_);
-    // Should the state not be saved, the activation stays pending for the next reset.
-    if (next != firmware_) commitFirmware(next);
+    resetFirmware();
     return BusResult::Completed;
 }
 
@@ -186,8 +183,7 @@ void NvmeDrive::commit(const NvmeAdminCommand& command, NvmeCompletion& completi
             completion = failed(nvme::kSctCommandSpecific, nvme::kScOverlappingRange);
             return;
         }
-        ImageVerdict verdict =
-            verifyImage(image, description_.displayModel(), description_.revisionCapacity());
+        ImageVerdict verdict = checkImage(image);
         if (assembly != PortionDownload::Assembly::Complete || verdict.problem != ImageProblem::None) {
             completion = failed(nvme::kSctCommandSpecific, nvme::kScInvalidFirmwareImage);
             return;

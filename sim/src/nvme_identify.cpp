@@ -3,7 +3,7 @@
 
 #include "byte_order.h"
 #include "simdrive/nvme_drive.h"
-#include "text_fields.h"
+#include "simdrive/text_fields.h"
 
 namespace simdrive {
 

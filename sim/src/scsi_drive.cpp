@@ -184,19 +184,12 @@ void ScsiDrive::writeBufferSegment(const ScsiRequest& request, ScsiReply& reply,
 }
 
 void ScsiDrive::installImage(const ScsiRequest& request, ScsiReply& reply, bool deferred) {
-    ImageVerdict verdict = verifyImage(download_.bytes(), description_.displayModel(), description_.revisionCapacity());
+    ImageVerdict verdict = checkImage(download_.bytes());
     download_.discard();
     if (verdict.problem != ImageProblem::None) {
         return checkCondition(reply, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInParameterList);
     }
-    FirmwareState next = firmware_;
-    if (deferred) {
-        next.deferredRevision = verdict.revision;
-    } else {
-        next.revision = verdict.revision;
-        next.deferredRevision.clear();
-    }
-    if (!commitFirmware(next)) {
+    if (!installRevision(verdict.revision, deferred)) {
         return checkCondition(reply, scsi::kKeyHardwareError, scsi::kAscInternalTargetFailure);
     }
     if (!deferred) microcodeChanged(request.nexus);

@@ -4,21 +4,15 @@
 
 #include <array>
 #include <cstdio>
-#include <memory>
 #include <system_error>
 
 #include <unistd.h>
 
-#include <cvcrt.h>
+#include "string_map_ptr.h"
 
 namespace simdrive {
 
 namespace {
-
-struct MapDeleter {
-    void operator()(StringMap* map) const { StringMap_Destroy(map); }
-};
-using MapPtr = std::unique_ptr<StringMap, MapDeleter>;
 
 bool safeFileChar(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
@@ -40,7 +34,7 @@ StateStore::LoadResult StateStore::load(const std::string& key, StateRecord& rec
     std::filesystem::path path = pathFor(key);
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) return LoadResult::Absent;
-    MapPtr map(StringMap_Create());
+    StringMapPtr map(StringMap_Create());
     std::array<char, 512> message{};
     if (!map || StringMap_AddFromPropertiesFile(map.get(), path.c_str(), message.data(), message.size()) != 0) {
         error = "state file '" + path.string() + "': " + (map ? message.data() : "out of memory");
@@ -60,7 +54,7 @@ bool StateStore::save(const std::string& key, const StateRecord& record, std::st
         error = "cannot create state directory '" + directory_.string() + "': " + ec.message();
         return false;
     }
-    MapPtr map(StringMap_Create());
+    StringMapPtr map(StringMap_Create());
     if (!map) {
         error = "out of memory";
         return false;

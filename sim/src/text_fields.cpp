@@ -1,5 +1,5 @@
 // Small text helpers shared by the description parser and the identify pages.
-#include "text_fields.h"
+#include "simdrive/text_fields.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,5 +1,5 @@
 // The firmware image format and its maker.
-#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 

@@ -59,6 +59,8 @@ public:
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
     }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
 
 private:

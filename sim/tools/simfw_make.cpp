@@ -4,17 +4,14 @@
 //   simfw-make --prefix VT --revision VT02 [--size N | --payload FILE]
 //              [--seed N] [--align N] [--corrupt] OUTPUT
 //   simfw-make --show IMAGE
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <cvcrt.h>
 
 #include "simdrive/firmware_image.h"
 
@@ -52,9 +49,11 @@ int show(const std::string& path) {
         std::cerr << "simfw-make: '" << path << "': " << simdrive::describeImageProblem(problem) << "\n";
         return 1;
     }
-    bool whole = bytes.size() >= header.imageLength();
-    bool crcOk = whole && CRCCreateCCITT16(bytes.data() + simdrive::kImageHeaderSize,
-                                           static_cast<int32_t>(header.payloadLength)) == header.payloadCrc;
+    // Checked against its own prefix and the widest revision, only the length
+    // and the payload CRC can fail.
+    problem = simdrive::verifyImage(bytes, header.modelPrefix, simdrive::kImageRevisionSize).problem;
+    bool crcOk = problem == simdrive::ImageProblem::None;
+    bool whole = problem != simdrive::ImageProblem::Truncated;
     std::cout << "model prefix: " << header.modelPrefix << "\n"
               << "revision:     " << header.revision << "\n"
               << "payload:      " << header.payloadLength << " bytes\n"

@@ -2,7 +2,6 @@
 // the query functions and every refusal with its code and exact message.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>

@@ -5,7 +5,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
 #include <memory>
 

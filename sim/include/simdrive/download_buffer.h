@@ -24,14 +24,11 @@ public:
     Outcome append(std::size_t offset, std::span<const uint8_t> data, uint8_t mode);
     void discard();
 
-    bool active() const { return active_; }
     // Segments accepted since offset 0.
     uint32_t segments() const { return segments_; }
-    std::size_t received() const { return bytes_.size(); }
     // True once the header has arrived and every byte it announces with it.
     bool complete() const;
     std::span<const uint8_t> bytes() const { return bytes_; }
-    ImageProblem headerProblem() const { return headerProblem_; }
 
 private:
     bool active_ = false;
@@ -39,7 +36,6 @@ private:
     uint32_t segments_ = 0;
     std::vector<uint8_t> bytes_;
     std::optional<std::size_t> expected_;
-    ImageProblem headerProblem_ = ImageProblem::None;
 };
 
 // NVMe downloads: portions may arrive in any order; a portion at offset 0
@@ -49,7 +45,6 @@ public:
     // False (nothing stored) when the portion reaches beyond kMaxImageBytes.
     bool add(std::size_t offset, std::span<const uint8_t> data);
     void discard() { portions_.clear(); }
-    bool empty() const { return portions_.empty(); }
     uint32_t portions() const { return static_cast<uint32_t>(portions_.size()); }
 
     enum class Assembly { Complete, Empty, Overlap, Gap };

@@ -11,6 +11,7 @@
 #include "simdrive/bus.h"
 #include "simdrive/drive_description.h"
 #include "simdrive/fault_plan.h"
+#include "simdrive/firmware_image.h"
 #include "simdrive/state_store.h"
 
 namespace simdrive {
@@ -58,8 +59,7 @@ public:
     DriveIdentity identity() const;
     FirmwareState firmware() const;
 
-    FaultPlan faults() const;
-    // Replaces the plan and restarts its counts.
+    // Replaces the fault plan and restarts its counts.
     void setFaults(const FaultPlan& plan);
     void setGone(bool gone);
     void setSleeper(Sleeper sleeper);
@@ -94,7 +94,18 @@ protected:
     // changed) when it cannot be saved, which the drive reports as an internal fault.
     bool commitFirmware(const FirmwareState& next);
 
-    // Kind-specific parts of power-on and of a reset.
+    // A received image checked against this drive's model and revision field.
+    ImageVerdict checkImage(std::span<const uint8_t> image) const;
+    // ata, scsi: runs a verified revision now, or saves it for the next
+    // activation when deferred; false as for commitFirmware.
+    bool installRevision(const std::string& revision, bool deferred);
+
+    // A reset under the lock: partial downloads are lost and a deferred or
+    // pending activation takes effect. Should the state not be saved, the
+    // activation stays pending for the next reset.
+    void resetFirmware();
+
+    // The kind-specific part of a reset.
     virtual void discardDownloads() = 0;
     static FirmwareState applyPendingActivation(FirmwareState state);
 

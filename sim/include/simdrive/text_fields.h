@@ -1,4 +1,5 @@
-// Small text helpers shared by the description parser and the identify pages.
+// Small text helpers shared by the description parser, the identify pages and
+// the simulator plug-in's settings.
 #pragma once
 
 #include <cstdint>
