@@ -3,7 +3,7 @@
 // cvpl-local, cvpl-simdrive) against the simulated drive's own work for the
 // same segments (AtaDrive::execute called directly). The difference is the
 // tool's, the framework's and the plug-in's share. The image is loaded from
-// its file once, as the per-drive step does for each path; the download also
+// its file once, as the per-drive step does for each drive; the download also
 // counts the segments whose data does not point into that one copy.
 #include <benchmark/benchmark.h>
 #include <corvane.h>
@@ -101,6 +101,19 @@ Fixture& TheFixture()
     return fixture;
 }
 
+// A simulated drive of kDescription, called directly.
+std::unique_ptr<simdrive::SimDrive> MakeSimDrive(simdrive::AtaDrive*& ata)
+{
+    simdrive::DriveDescription description;
+    simdrive::DescriptionError problem;
+    if (!simdrive::parseDriveDescriptionText(kDescription, description, problem)) Fail("Bad description");
+    std::string why;
+    std::unique_ptr<simdrive::SimDrive> drive = simdrive::createDrive(description, nullptr, why);
+    ata = dynamic_cast<simdrive::AtaDrive*>(drive.get());
+    if (ata == nullptr) Fail("No ATA drive: " + why);
+    return drive;
+}
+
 // The real framework call, with a count of segments whose data is not a
 // pointer into the loaded image (a copy somewhere on the tool's side).
 firmstep::FrameworkCalls g_real{};
@@ -162,13 +175,8 @@ void BM_SimAtaDriveExecute(benchmark::State& state)
     firmstep::FirmwareImage image;
     CvError error;
     if (!firmstep::LoadFirmwareImage(fixture.imagePath.c_str(), image, error)) Fail(error.message);
-    simdrive::DriveDescription description;
-    simdrive::DescriptionError problem;
-    if (!simdrive::parseDriveDescriptionText(kDescription, description, problem)) Fail("Bad description");
-    std::string why;
-    std::unique_ptr<simdrive::SimDrive> drive = simdrive::createDrive(description, nullptr, why);
-    auto* ata = dynamic_cast<simdrive::AtaDrive*>(drive.get());
-    if (ata == nullptr) Fail("No ATA drive: " + why);
+    simdrive::AtaDrive* ata = nullptr;
+    const std::unique_ptr<simdrive::SimDrive> drive = MakeSimDrive(ata);
 
     constexpr uint32_t kBlocks = kTransferLength / 512;
     for (auto _ : state) {
@@ -200,7 +208,6 @@ void BM_SimAtaDriveExecute(benchmark::State& state)
 void BM_FrameworkCommand(benchmark::State& state)
 {
     const Fixture& fixture = TheFixture();
-    const firmstep::FrameworkCalls& framework = firmstep::Framework();
     CvError error;
     for (auto _ : state) {
         AtaCommandBlock block{};
@@ -208,13 +215,7 @@ void BM_FrameworkCommand(benchmark::State& state)
         block.inputMask = ATA_REG_COMMAND;
         block.outputMask = ATA_REG_SET_28BIT;
         block.command = simdrive::ata::kCmdCheckPowerMode;
-        CvCommand command{};
-        command.function = DEVICE_FUNCTION_DO_COMMAND;
-        command.tag = CV_COMMAND_TAG_NONE;
-        command.buffers[0] = &block;
-        command.bufferLengths[0] = sizeof block;
-        if (!framework.executeCommand(fixture.machine, fixture.path.resource, fixture.path.service, &command,
-                                      &error))
+        if (!firmstep::ExecuteDeviceCommand(fixture.machine, fixture.path, &block, sizeof block, nullptr, 0, error))
             Fail(std::string("Command: ") + error.message);
         benchmark::DoNotOptimize(block.outStatus);
     }
@@ -222,13 +223,8 @@ void BM_FrameworkCommand(benchmark::State& state)
 
 void BM_SimCommand(benchmark::State& state)
 {
-    simdrive::DriveDescription description;
-    simdrive::DescriptionError problem;
-    if (!simdrive::parseDriveDescriptionText(kDescription, description, problem)) Fail("Bad description");
-    std::string why;
-    std::unique_ptr<simdrive::SimDrive> drive = simdrive::createDrive(description, nullptr, why);
-    auto* ata = dynamic_cast<simdrive::AtaDrive*>(drive.get());
-    if (ata == nullptr) Fail("No ATA drive: " + why);
+    simdrive::AtaDrive* ata = nullptr;
+    const std::unique_ptr<simdrive::SimDrive> drive = MakeSimDrive(ata);
     for (auto _ : state) {
         simdrive::AtaRequest request;
         request.registers.command = simdrive::ata::kCmdCheckPowerMode;

@@ -55,13 +55,6 @@ int ReportRefusal(const AtaCommandBlock& block, const char* message, CvError& er
     return CvSetError(&error, block.outError, "%s", message);
 }
 
-int Execute(CvUID machine, AccessPath path, AtaCommandBlock& block, void* data, std::uint32_t length,
-            CvError& error)
-{
-    return ExecuteOnService(machine, path.resource, path.service, DEVICE_FUNCTION_DO_COMMAND, CV_COMMAND_TAG_NONE,
-                            &block, sizeof block, data, length, error);
-}
-
 }  // namespace
 
 int AtaDownload(CvUID machine, AccessPath path, std::span<std::uint8_t> image, std::uint32_t transferLength,
@@ -90,7 +83,8 @@ int AtaDownload(CvUID machine, AccessPath path, std::span<std::uint8_t> image, s
             ToolPrint(" parameters.dataLengths[ 1 ]=%d\n", static_cast<int>(length));
             ToolFlush();
         }
-        if (!Execute(machine, path, block, image.data() + std::size_t{offset} * kAtaBlockSize, length, error))
+        if (!ExecuteDeviceCommand(machine, path, &block, sizeof block,
+                                  image.data() + std::size_t{offset} * kAtaBlockSize, length, error))
             return 0;
         if (DeviceRefused(block))
             return ReportRefusal(block, "Firmware download failed", error);
@@ -108,7 +102,7 @@ int AtaActivate(CvUID machine, AccessPath path, const AtaDownloadOptions& option
         ToolPrint("subCommandByte=%d", kAtaSubcommandActivate);
         ToolFlush();
     }
-    if (!Execute(machine, path, block, nullptr, 0, error))
+    if (!ExecuteDeviceCommand(machine, path, &block, sizeof block, nullptr, 0, error))
         return 0;
     if (DeviceRefused(block))
         return ReportRefusal(block, "Firmware activation failed", error);

@@ -21,24 +21,29 @@ bool RunAttemptSeries(std::uint32_t attempts, const std::function<bool()>& attem
     return false;
 }
 
+bool RunReportedSeries(std::uint32_t attempts, const char* successLine, const std::function<bool()>& attempt)
+{
+    if (!RunAttemptSeries(attempts, attempt))
+        return false;
+    ToolPrint("%s", successLine);
+    ToolFlush();
+    return true;
+}
+
 bool RunDownloadAndActivate(std::uint32_t attempts, bool hasImage, std::uint32_t transferLength, bool activate,
                             const std::function<bool()>& download, const std::function<bool()>& activation)
 {
     if (hasImage) {
         ToolPrint("  Downloading firmware (I/O transfer length = %u) ...\n", transferLength);
         ToolFlush();
-        if (!RunAttemptSeries(attempts, download))
+        if (!RunReportedSeries(attempts, "  SUCCESS: Firmware download completed successfully\n", download))
             return false;
-        ToolPrint("  SUCCESS: Firmware download completed successfully\n");
-        ToolFlush();
     }
     if (activate) {
         ToolPrint("  Activating firmware...\n");
         ToolFlush();
-        if (!RunAttemptSeries(attempts, activation))
+        if (!RunReportedSeries(attempts, "  SUCCESS: Activate firmware completed successfully\n", activation))
             return false;
-        ToolPrint("  SUCCESS: Activate firmware completed successfully\n");
-        ToolFlush();
     }
     return true;
 }

@@ -15,6 +15,9 @@ inline constexpr std::uint32_t kRetryPauseMilliseconds = 2000;
 // try succeeded; the error record keeps the reason of the last failed try.
 bool RunAttemptSeries(std::uint32_t attempts, const std::function<bool()>& attempt);
 
+// RunAttemptSeries, then `successLine` printed when a try succeeded.
+bool RunReportedSeries(std::uint32_t attempts, const char* successLine, const std::function<bool()>& attempt);
+
 // The download and activation of an ATA or SCSI drive: the download when
 // there is an image, then the activation when `activate` is set, each announced,
 // tried in a series and reported on success. Returns false at the first

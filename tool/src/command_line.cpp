@@ -4,7 +4,7 @@
 #include "exit_status.h"
 #include "help_text.h"
 #include "output.h"
-#include "selection_hooks.h"
+#include "selection.h"
 #include "text_format.h"
 
 #include <cstdlib>
@@ -90,8 +90,8 @@ ParseResult ParseCommandLine(int argc, char* const argv[], ToolOptions& options,
             const char* text = value();
             if (text == nullptr)
                 return Failure("ERROR: Firmware WAS NOT downloaded/activated - no 'devlist' specified with '-dev'\n");
-            state.deviceListText = text;
-            if (ApplyDeviceListSelection(text, state) == SelectionOutcome::NothingSelected)
+            const SelectionOutcome selection = ParseSelectionText(text, state.drives, state.explicitSelection);
+            if (selection == SelectionOutcome::NothingSelected)
                 return {ParseOutcome::NothingSelected, kExitSuccess,
                         "\nNo drives were selected, so no firmware was downloaded/activated\n"};
             state.flags |= kFlagDeviceList;

@@ -15,13 +15,6 @@ constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;
 constexpr std::uint8_t kScsiInquiry = 0x12;
 constexpr std::uint64_t kNvmeIdentifyTimeoutNs = 15000000000ull;
 
-int ExecuteDeviceCommand(CvUID machine, AccessPath path, void* block, std::uint32_t blockLength, void* data,
-                         std::uint32_t dataLength, CvError& error)
-{
-    return ExecuteOnService(machine, path.resource, path.service, DEVICE_FUNCTION_DO_COMMAND, CV_COMMAND_TAG_NONE,
-                            block, blockLength, data, dataLength, error);
-}
-
 template <std::size_t N>
 int Inquiry(CvUID machine, AccessPath path, bool vitalProductData, std::uint8_t page, std::uint8_t (&data)[N],
             CvError& error)

@@ -2,6 +2,7 @@
 
 #include "ata_update.h"
 #include "exit_status.h"
+#include "file_handle.h"
 #include "firmware_image.h"
 #include "model_strings.h"
 #include "nvme_update.h"
@@ -26,11 +27,7 @@ void PrintDriveLine(std::uint32_t driveNumber, const DriveIdentity& identity)
 
 bool CanOpenForReading(const char* path)
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr)
-        return false;
-    std::fclose(file);
-    return true;
+    return FileHandle(std::fopen(path, "rb")) != nullptr;
 }
 
 std::uint32_t LibraryTransferLimit(std::uint32_t typeMark, CvUID machine, AccessPath path, CvError& error)

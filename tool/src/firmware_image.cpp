@@ -1,18 +1,14 @@
 #include "firmware_image.h"
 
+#include "file_handle.h"
+
 #include <cstdio>
-#include <memory>
 #include <new>
 
 #include <sys/stat.h>
 
 namespace firmstep {
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 // The largest image whose padded length still fits the 32-bit lengths of the
 // download commands.
@@ -50,7 +46,7 @@ bool LoadFirmwareImage(const char* path, FirmwareImage& image, CvError& error)
         return Fail(image);
     }
 
-    File file(std::fopen(path, "rb"));
+    const FileHandle file(std::fopen(path, "rb"));
     if (!file) {
         CvSetError(&error, CV_ERROR_FAILED, "Cannot open firmware file '%s'", path);
         return Fail(image);

@@ -1,5 +1,6 @@
 #include "framework_calls.h"
 
+#include <device_contracts.h>
 #include <cvcrt/runtime.h>
 
 namespace firmstep {
@@ -27,8 +28,8 @@ const FrameworkCalls& Framework()
     return g_calls;
 }
 
-int ExecuteOnService(CvUID machine, CvUID resource, CvUID service, std::uint8_t function, std::uint32_t tag,
-                     void* block, std::uint32_t blockLength, void* data, std::uint32_t dataLength, CvError& error)
+int ExecuteOnService(CvUID machine, AccessPath path, std::uint8_t function, std::uint32_t tag, void* block,
+                     std::uint32_t blockLength, void* data, std::uint32_t dataLength, CvError& error)
 {
     CvCommand command{};
     command.function = function;
@@ -37,7 +38,14 @@ int ExecuteOnService(CvUID machine, CvUID resource, CvUID service, std::uint8_t 
     command.bufferLengths[0] = blockLength;
     command.buffers[1] = data;
     command.bufferLengths[1] = dataLength;
-    return g_calls.executeCommand(machine, resource, service, &command, &error);
+    return g_calls.executeCommand(machine, path.resource, path.service, &command, &error);
+}
+
+int ExecuteDeviceCommand(CvUID machine, AccessPath path, void* block, std::uint32_t blockLength, void* data,
+                         std::uint32_t dataLength, CvError& error)
+{
+    return ExecuteOnService(machine, path, DEVICE_FUNCTION_DO_COMMAND, CV_COMMAND_TAG_NONE, block, blockLength, data,
+                            dataLength, error);
 }
 
 ScopedFrameworkCalls::ScopedFrameworkCalls(const FrameworkCalls& calls) : previous_(g_calls)

@@ -4,6 +4,8 @@
 // nothing else in the tool calls those functions directly.
 #pragma once
 
+#include "drive_table.h"
+
 #include <corvane.h>
 
 #include <cstdint>
@@ -23,10 +25,15 @@ struct FrameworkCalls {
 // The table in force: the real framework unless a test has replaced it.
 const FrameworkCalls& Framework();
 
-// One command on the service at (resource, service) of `machine`: buffer 0 holds
-// the parameter block, buffer 1 the data (either may be absent with length 0).
-int ExecuteOnService(CvUID machine, CvUID resource, CvUID service, std::uint8_t function, std::uint32_t tag,
-                     void* block, std::uint32_t blockLength, void* data, std::uint32_t dataLength, CvError& error);
+// One command on the service `path` leads to on `machine`: buffer 0 holds the
+// parameter block, buffer 1 the data (either may be absent with length 0).
+int ExecuteOnService(CvUID machine, AccessPath path, std::uint8_t function, std::uint32_t tag, void* block,
+                     std::uint32_t blockLength, void* data, std::uint32_t dataLength, CvError& error);
+
+// The device command of an "ata/device" or "scsi/device" service (its
+// parameter block and data), untagged.
+int ExecuteDeviceCommand(CvUID machine, AccessPath path, void* block, std::uint32_t blockLength, void* data,
+                         std::uint32_t dataLength, CvError& error);
 
 // Replaces the table until the object is destroyed (tests only).
 class ScopedFrameworkCalls {

@@ -1,20 +1,15 @@
 #include "model_strings.h"
 
+#include "file_handle.h"
 #include "output.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 
 namespace firmstep {
 namespace {
-
-// Closes the file when the reader is done with it.
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // Reads one line without its line end (a final "\n", "\r\n" or "\r").
 // Returns false at the end of the file.

@@ -36,7 +36,7 @@ int ReadModelStringFileInto(const char* path, ModelTable& table);
 // from the drive's; null when there is none.
 const ModelEntry* FindModelEntry(const ModelTable& table, const DriveIdentity& identity);
 
-// The table of the run, filled by ReadModelStringFile (selection_hooks.h).
+// The table of the run, filled once before the framework starts.
 ModelTable& RunModelTable();
 // Shorthand for FindModelEntry(RunModelTable(), identity), for the per-drive step.
 const ModelEntry* FindModelEntry(const DriveIdentity& identity);

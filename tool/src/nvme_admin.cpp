@@ -30,8 +30,8 @@ void SetNvmeCommandNumber(std::int32_t next)
 int ExecuteNvmeAdmin(CvUID machine, AccessPath path, NvmeCommandBlock& block, void* data,
                      std::uint32_t dataLength, CvError& error)
 {
-    return ExecuteOnService(machine, path.resource, path.service, NVME_DEVICE_FUNCTION_ADMIN_COMMAND,
-                            NextNvmeCommandNumber(), &block, sizeof block, data, dataLength, error);
+    return ExecuteOnService(machine, path, NVME_DEVICE_FUNCTION_ADMIN_COMMAND, NextNvmeCommandNumber(), &block,
+                            sizeof block, data, dataLength, error);
 }
 
 bool NvmeCompletionFailed(const NvmeCommandBlock& block)

@@ -6,6 +6,7 @@
 #include "nvme_admin.h"
 #include "output.h"
 #include "run_state.h"
+#include "tool_options.h"
 
 #include <device_contracts.h>
 
@@ -13,7 +14,6 @@ namespace firmstep {
 namespace {
 
 constexpr std::uint64_t kFirmwareCommandTimeoutNs = 60000000000ull;
-constexpr std::uint8_t kMaxSlotOrAction = 7;
 
 NvmeCommandBlock MakeBlock(std::uint8_t opcode, std::uint32_t dword10, std::uint32_t dword11)
 {
@@ -53,7 +53,7 @@ int NvmeImageDownload(CvUID machine, AccessPath path, std::span<std::uint8_t> im
 
 int NvmeCommit(CvUID machine, AccessPath path, std::uint8_t slot, std::uint8_t action, CvError& error)
 {
-    if (slot > kMaxSlotOrAction || action > kMaxSlotOrAction)
+    if (slot > kMaxNvmeSlot || action > kMaxNvmeCommitAction)
         return CvSetError(&error, CV_ERROR_INVALID_INPUT, "Firmware commit failed; invalid slot or action");
     NvmeCommandBlock block = MakeBlock(NVME_ADMIN_FIRMWARE_COMMIT, std::uint32_t{action} * 8u + slot, 0);
     if (!ExecuteNvmeAdmin(machine, path, block, nullptr, 0, error))
@@ -65,8 +65,7 @@ int NvmeCommit(CvUID machine, AccessPath path, std::uint8_t slot, std::uint8_t a
 
 int NvmeReset(CvUID machine, AccessPath path, CvError& error)
 {
-    return ExecuteOnService(machine, path.resource, path.service, NVME_DEVICE_FUNCTION_CONTROLLER_RESET, 0, nullptr,
-                            0, nullptr, 0, error);
+    return ExecuteOnService(machine, path, NVME_DEVICE_FUNCTION_CONTROLLER_RESET, 0, nullptr, 0, nullptr, 0, error);
 }
 
 bool CheckNvmeDownload(std::uint32_t transferLength, CvError& error)
@@ -80,51 +79,35 @@ bool CheckNvmeDownload(std::uint32_t transferLength, CvError& error)
 
 int NvmeUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& error)
 {
-    int result = 1;
+    const auto download = [&] {
+        return NvmeImageDownload(request.machine, request.path, request.image, request.transferLength,
+                                 request.Has(kFlagDebug), error) != 0;
+    };
+    const auto commit = [&] {
+        return NvmeCommit(request.machine, request.path, request.nvmeSlot, request.nvmeCommitAction, error) != 0;
+    };
+    const auto reset = [&] { return NvmeReset(request.machine, request.path, error) != 0; };
+
+    bool updated = true;
     if (!request.image.empty()) {
         ToolPrint("  Downloading firmware (I/O transfer length = %u) ...\n", request.transferLength);
         ToolFlush();
-        const bool downloaded = RunAttemptSeries(request.attempts, [&] {
-            return NvmeImageDownload(request.machine, request.path, request.image, request.transferLength,
-                                     request.Has(kFlagDebug), error) != 0;
-        });
-        if (downloaded) {
-            ToolPrint("  SUCCESS: Firmware image download completed successfully\n");
-            ToolFlush();
-        } else {
-            result = 0;
-        }
+        updated = RunReportedSeries(request.attempts, "  SUCCESS: Firmware image download completed successfully\n",
+                                    download);
     }
 
-    if (result == 1 && request.Has(kFlagActivate)) {
+    if (updated && request.Has(kFlagActivate)) {
         const int slots = NvmeSlotCount(identity.firmwareUpdate);
         if (request.nvmeSlot >= slots) {
             ToolPrint("  WARNING: The device %d has %d slots, but trying to commit to slot %d anyway\n",
                       static_cast<int>(request.driveNumber), slots, request.nvmeSlot);
             ToolFlush();
         }
-        const bool committed = RunAttemptSeries(request.attempts, [&] {
-            return NvmeCommit(request.machine, request.path, request.nvmeSlot, request.nvmeCommitAction, error) != 0;
-        });
-        if (committed) {
-            ToolPrint("  SUCCESS: NVMe firmware commit completed successfully\n");
-            ToolFlush();
-        } else {
-            result = 0;
-        }
+        updated = RunReportedSeries(request.attempts, "  SUCCESS: NVMe firmware commit completed successfully\n",
+                                    commit);
     }
-
-    if (result == 1 && request.Has(kFlagNvmeReset)) {
-        const bool reset = RunAttemptSeries(request.attempts, [&] {
-            return NvmeReset(request.machine, request.path, error) != 0;
-        });
-        if (reset) {
-            ToolPrint("  SUCCESS: NVMe reset completed successfully\n");
-            ToolFlush();
-        } else {
-            result = 0;
-        }
-    }
+    if (updated && request.Has(kFlagNvmeReset))
+        updated = RunReportedSeries(request.attempts, "  SUCCESS: NVMe reset completed successfully\n", reset);
 
     // The refresh has its own error record, so that a failed update keeps its
     // reason for the FAILURE lines.
@@ -135,7 +118,7 @@ int NvmeUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& e
         ToolPrint("  ERROR retrieving Identify data for Device %d: %s\n  Error Code: %d\n",
                   static_cast<int>(request.driveNumber), identifyError.message, identifyError.code);
     ToolFlush();
-    return result;
+    return updated ? 1 : 0;
 }
 
 }  // namespace firmstep

@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <mutex>
 
@@ -11,29 +12,21 @@ namespace {
 std::mutex g_outputLock;
 std::FILE* g_logFile = nullptr;
 
-FIRMSTEP_PRINTF(1, 0) void PrintLocked(const char* format, std::va_list args)
-{
-    std::va_list copy;
-    va_copy(copy, args);
-    std::vfprintf(stdout, format, args);
-    if (g_logFile != nullptr)
-        std::vfprintf(g_logFile, format, copy);
-    va_end(copy);
-}
-
 }  // namespace
-
-void ToolPrintV(const char* format, std::va_list args)
-{
-    std::lock_guard lock(g_outputLock);
-    PrintLocked(format, args);
-}
 
 void ToolPrint(const char* format, ...)
 {
     std::va_list args;
     va_start(args, format);
-    ToolPrintV(format, args);
+    std::va_list copy;
+    va_copy(copy, args);
+    {
+        std::lock_guard lock(g_outputLock);
+        std::vfprintf(stdout, format, args);
+        if (g_logFile != nullptr)
+            std::vfprintf(g_logFile, format, copy);
+    }
+    va_end(copy);
     va_end(args);
 }
 

@@ -2,8 +2,6 @@
 // Every line the tool writes goes through these functions.
 #pragma once
 
-#include <cstdarg>
-
 #if defined(__GNUC__)
 #define FIRMSTEP_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
@@ -15,7 +13,6 @@ namespace firmstep {
 // Formats to standard output and, when the log file is open, formats the same
 // again into the log file.
 void ToolPrint(const char* format, ...) FIRMSTEP_PRINTF(1, 2);
-void ToolPrintV(const char* format, std::va_list args) FIRMSTEP_PRINTF(1, 0);
 
 // Formats into the log file when it is open; does nothing otherwise.
 void ToolLogPrint(const char* format, ...) FIRMSTEP_PRINTF(1, 2);

@@ -2,15 +2,15 @@
 
 #include "command_line.h"
 #include "config_path.h"
-#include "drive_step.h"
 #include "drive_discovery.h"
+#include "drive_step.h"
 #include "exit_delay.h"
 #include "exit_status.h"
 #include "framework_log.h"
 #include "help_text.h"
+#include "model_strings.h"
 #include "output.h"
 #include "selection.h"
-#include "selection_hooks.h"
 #include "summary.h"
 
 #include <unistd.h>
@@ -83,7 +83,7 @@ StepResult ReadModelFileStep(RunContext& run)
 {
     if (run.state.Has(kFlagListOnly) || !run.state.Has(kFlagModelMode))
         return {};
-    const int entries = ReadModelStringFile(run.options.modelFile);
+    const int entries = ReadModelStringFileInto(run.options.modelFile, RunModelTable());
     if (entries < 0) {
         ToolFlush();  // the reader has said that the file cannot be opened
         return EndRun(run, kExitModelFile);

@@ -28,7 +28,6 @@ enum RunFlag : std::uint32_t {
 struct RunState {
     std::uint32_t flags = 0;
     std::int32_t sdsbPort = 0;               // only 1 changes behaviour
-    const char* deviceListText = nullptr;    // last "-dev" value, into the argument vector
     // Set when a selection text named drives: only marked rows are listed and
     // acted on from then on.
     bool explicitSelection = false;

@@ -30,13 +30,6 @@ void PrintStatusAndSense(const ScsiCommandBlock& block)
     ToolFlush();
 }
 
-int Execute(CvUID machine, AccessPath path, ScsiCommandBlock& block, void* data, std::uint32_t length,
-            CvError& error)
-{
-    return ExecuteOnService(machine, path.resource, path.service, DEVICE_FUNCTION_DO_COMMAND, CV_COMMAND_TAG_NONE,
-                            &block, sizeof block, data, length, error);
-}
-
 }  // namespace
 
 int ScsiDownload(CvUID machine, AccessPath path, std::span<std::uint8_t> image, std::uint32_t transferLength,
@@ -66,7 +59,7 @@ int ScsiDownload(CvUID machine, AccessPath path, std::span<std::uint8_t> image, 
             PrintCdb(block);
             ToolFlush();
         }
-        if (!Execute(machine, path, block, image.data() + offset, length, error))
+        if (!ExecuteDeviceCommand(machine, path, &block, sizeof block, image.data() + offset, length, error))
             return 0;
         if (block.status != 0) {
             if (debug)
@@ -89,7 +82,7 @@ int ScsiActivate(CvUID machine, AccessPath path, bool debug, CvError& error)
         PrintCdb(block);
         ToolFlush();
     }
-    const int result = Execute(machine, path, block, nullptr, 0, error);
+    const int result = ExecuteDeviceCommand(machine, path, &block, sizeof block, nullptr, 0, error);
     // The status decides even when the call failed: a server that could not
     // deliver the command leaves 0xFF there.
     if (block.status == 0)

@@ -4,16 +4,20 @@
 
 #include "drive_table.h"
 #include "run_state.h"
-#include "selection_hooks.h"
 
 #include <cstdio>
 
 namespace firmstep {
 
+// NothingSelected ends the run with status 0.
+enum class SelectionOutcome { Proceed, NothingSelected };
+
 // Longest line the prompt reads.
 inline constexpr int kSelectionLineMax = 512;
 
-// Interprets a selection text. Null, empty, "n..."/"N..." or a text that starts
+// Interprets a selection text: the value of "-dev", applied while the command
+// line is parsed (before any drive is discovered), or the line typed at the
+// prompt. Null, empty, "n..."/"N..." or a text that starts
 // with a line end selects nothing. "all..."/"ALL..." proceeds with every drive
 // and marks none. Anything else sets `explicitSelection` and marks the drive
 // numbers and ranges it names (below kDriveTableCapacity); it proceeds even

@@ -5,8 +5,8 @@
 #include "run_state.h"
 #include "text_format.h"
 
-
 namespace firmstep {
+
 std::string FormatSummary(std::uint32_t flags, int successes, int failures)
 {
     std::string text;

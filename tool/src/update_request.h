@@ -3,6 +3,7 @@
 #pragma once
 
 #include "drive_table.h"
+#include "tool_options.h"
 
 #include <corvane.h>
 
@@ -15,12 +16,12 @@ struct UpdateRequest {
     CvUID machine = CV_UID_NONE;
     AccessPath path{CV_UID_NONE, CV_UID_NONE};
     std::uint32_t driveNumber = 0;
-    std::uint32_t attempts = 1;         // tries per operation ("-retries")
+    std::uint32_t attempts = kDefaultRetries;  // tries per operation ("-retries")
     std::uint32_t transferLength = 0;   // bytes per command
     std::span<std::uint8_t> image;      // empty when there is nothing to download
     std::uint32_t flags = 0;            // run flags (RunFlag)
     std::int32_t sdsbPort = 0;          // 1 addresses the second port of an ATA drive
-    std::uint8_t sasMode = 7;           // WRITE BUFFER mode of the download
+    std::uint8_t sasMode = kDefaultSasMode;  // WRITE BUFFER mode of the download
     std::uint8_t nvmeSlot = 0;
     std::uint8_t nvmeCommitAction = 0;
 

@@ -1,5 +1,7 @@
 #include "download_fake.h"
 
+#include "fake_drives.h"
+
 #include <device_contracts.h>
 
 #include <cstdio>
@@ -16,19 +18,6 @@ constexpr std::uint8_t kAtaDownload = 0x92;
 constexpr std::uint8_t kAtaDownloadDma = 0x93;
 constexpr std::uint8_t kScsiInquiry = 0x12;
 constexpr std::uint8_t kScsiWriteBuffer = 0x3B;
-
-void PutText(std::uint8_t* out, std::size_t width, const std::string& text, bool swapPairs = false)
-{
-    for (std::size_t i = 0; i < width; ++i) {
-        const char c = i < text.size() ? text[i] : ' ';
-        out[swapPairs ? (i ^ 1u) : i] = static_cast<std::uint8_t>(c);
-    }
-}
-
-const std::string& CurrentRevision(const DownloadDrive& drive)
-{
-    return drive.revision;
-}
 
 void TakeFirmware(DownloadDrive& drive)
 {
@@ -84,9 +73,9 @@ int Ata(DownloadDrive& drive, CvCommand& command, CvError& error)
             return CvSetError(&error, CV_ERROR_FAILED, "Identify refused");
         auto* data = static_cast<std::uint8_t*>(command.buffers[1]);
         std::memset(data, 0, command.bufferLengths[1]);
-        PutText(data + 20, 20, drive.serial, true);
-        PutText(data + 46, 8, CurrentRevision(drive), true);
-        PutText(data + 54, 40, drive.model, true);
+        PutIdentifyText(data + 20, 20, drive.serial, true);
+        PutIdentifyText(data + 46, 8, drive.revision, true);
+        PutIdentifyText(data + 54, 40, drive.model, true);
         data[2 * 234] = 1;
         data[2 * 235] = static_cast<std::uint8_t>(drive.maxDownloadBlocks & 0xFF);
         data[2 * 235 + 1] = static_cast<std::uint8_t>(drive.maxDownloadBlocks >> 8);
@@ -130,11 +119,11 @@ int Scsi(DownloadDrive& drive, CvCommand& command, CvError& error)
         const std::string vendor = drive.model.substr(0, space);
         const std::string product = space == std::string::npos ? "" : drive.model.substr(space + 1);
         if ((block.cdb[1] & 1) == 0) {
-            PutText(data + 8, 8, vendor);
-            PutText(data + 16, 16, product);
-            PutText(data + 32, 4, CurrentRevision(drive));
+            PutIdentifyText(data + 8, 8, vendor, false);
+            PutIdentifyText(data + 16, 16, product, false);
+            PutIdentifyText(data + 32, 4, drive.revision, false);
         } else if (block.cdb[2] == 0x80) {
-            PutText(data + 4, 20, drive.serial);
+            PutIdentifyText(data + 4, 20, drive.serial, false);
         }
         return CvSetNoError(&error);
     }
@@ -176,9 +165,9 @@ int Nvme(DownloadDrive& drive, CvCommand& command, CvError& error)
         auto* data = static_cast<std::uint8_t*>(command.buffers[1]);
         std::memset(data, 0, command.bufferLengths[1]);
         if (block.submission.cdw10 == 1) {
-            PutText(data + 4, 20, drive.serial);
-            PutText(data + 24, 40, drive.model);
-            PutText(data + 64, 8, CurrentRevision(drive));
+            PutIdentifyText(data + 4, 20, drive.serial, false);
+            PutIdentifyText(data + 24, 40, drive.model, false);
+            PutIdentifyText(data + 64, 8, drive.revision, false);
             data[256] = drive.nvmeFirmwareUpdate == 0 ? 0 : 0x04;
             data[260] = drive.nvmeFirmwareUpdate;
         }

@@ -1,10 +1,5 @@
 #include "e2e_farm.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <sstream>
 #include <stdexcept>
 
@@ -31,7 +26,7 @@ ProgramResult Farm::run(std::vector<std::string> args, const std::string& input)
 {
     args.push_back("-cfg");
     args.push_back("firmstep.ini");
-    return RunProgramWithInput(args, dir_.path(), input);
+    return RunProgram(args, dir_.path(), {}, input);
 }
 
 std::string Farm::savedRevision(const std::string& kind, const std::string& serial) const
@@ -64,60 +59,6 @@ void WriteFirmwareImage(const std::filesystem::path& path, const std::string& pr
     if (image.size() != size)
         throw std::runtime_error("cannot build image " + path.string() + ": " + error);
     WriteFile(path, std::string(image.begin(), image.end()));
-}
-
-ProgramResult RunProgramWithInput(const std::vector<std::string>& args, const std::filesystem::path& directory,
-                                  const std::string& input)
-{
-    std::vector<std::string> copies;
-    copies.push_back(FIRMSTEP_PROGRAM);
-    copies.insert(copies.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : copies)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    // The input is written to a file first, so the child never blocks the
-    // parent on a full pipe.
-    TempDir inputDir;
-    const std::string inputPath = (inputDir.path() / "stdin").string();
-    WriteFile(inputPath, input);
-
-    int outPipe[2];
-    if (::pipe(outPipe) != 0)
-        return {};
-    const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(outPipe[0]);
-        ::close(outPipe[1]);
-        return {};
-    }
-    if (child == 0) {
-        const int in = ::open(inputPath.c_str(), O_RDONLY);
-        if (in < 0 || ::dup2(in, STDIN_FILENO) < 0 || ::dup2(outPipe[1], STDOUT_FILENO) < 0 ||
-            ::chdir(directory.c_str()) != 0)
-            ::_exit(126);
-        ::close(outPipe[0]);
-        ::close(outPipe[1]);
-        ::execv(argv[0], argv.data());
-        ::_exit(126);
-    }
-    ::close(outPipe[1]);
-    ProgramResult result;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(outPipe[0], buffer, sizeof buffer);
-        if (got > 0)
-            result.output.append(buffer, static_cast<std::size_t>(got));
-        else if (got == 0 || errno != EINTR)
-            break;
-    }
-    ::close(outPipe[0]);
-    int waitStatus = 0;
-    while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
-    }
-    result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
-    return result;
 }
 
 std::vector<std::string> LinesWith(const std::string& text, const std::string& part)

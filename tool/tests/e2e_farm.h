@@ -48,10 +48,6 @@ private:
 void WriteFirmwareImage(const std::filesystem::path& path, const std::string& prefix, const std::string& revision,
                         std::size_t size);
 
-// Runs the built firmstep in `directory` with `input` on its standard input.
-ProgramResult RunProgramWithInput(const std::vector<std::string>& args, const std::filesystem::path& directory,
-                                  const std::string& input);
-
 // The lines of `text` that contain `part`, in order.
 std::vector<std::string> LinesWith(const std::string& text, const std::string& part);
 

@@ -13,14 +13,6 @@ namespace {
 
 FakeMachine* g_machine = nullptr;
 
-void PutText(std::uint8_t* out, std::size_t width, const std::string& text, bool swapPairs)
-{
-    for (std::size_t i = 0; i < width; ++i) {
-        const char c = i < text.size() ? text[i] : ' ';
-        out[swapPairs ? (i ^ 1u) : i] = static_cast<std::uint8_t>(c);
-    }
-}
-
 void PutWord(std::uint8_t* data, std::size_t word, std::uint16_t value)
 {
     data[2 * word] = static_cast<std::uint8_t>(value & 0xFF);
@@ -31,9 +23,9 @@ void AnswerAta(const FakeDrive& drive, CvCommand& command)
 {
     auto* data = static_cast<std::uint8_t*>(command.buffers[1]);
     std::memset(data, 0, command.bufferLengths[1]);
-    PutText(data + 20, 20, drive.serial, true);
-    PutText(data + 46, 8, drive.revision, true);
-    PutText(data + 54, 40, drive.model, true);
+    PutIdentifyText(data + 20, 20, drive.serial, true);
+    PutIdentifyText(data + 46, 8, drive.revision, true);
+    PutIdentifyText(data + 54, 40, drive.model, true);
     PutWord(data, 60, static_cast<std::uint16_t>(drive.capacity28 & 0xFFFF));
     PutWord(data, 61, static_cast<std::uint16_t>(drive.capacity28 >> 16));
     PutWord(data, 83, drive.word83);
@@ -54,11 +46,11 @@ void AnswerScsi(const FakeDrive& drive, CvCommand& command)
     std::memset(data, 0, command.bufferLengths[1]);
     const bool vpd = (block->cdb[1] & 1) != 0;
     if (!vpd) {
-        PutText(data + 8, 8, drive.vendor, false);
-        PutText(data + 16, 16, drive.product, false);
-        PutText(data + 32, 4, drive.revision, false);
+        PutIdentifyText(data + 8, 8, drive.vendor, false);
+        PutIdentifyText(data + 16, 16, drive.product, false);
+        PutIdentifyText(data + 32, 4, drive.revision, false);
     } else if (block->cdb[2] == 0x80) {
-        PutText(data + 4, 20, drive.serial, false);
+        PutIdentifyText(data + 4, 20, drive.serial, false);
     } else if (block->cdb[2] == 0x83) {
         data[40] = static_cast<std::uint8_t>(drive.wwn[0] >> 8);
         data[41] = static_cast<std::uint8_t>(drive.wwn[0] & 0xFF);
@@ -74,9 +66,9 @@ void AnswerNvme(const FakeDrive& drive, CvCommand& command)
     auto* data = static_cast<std::uint8_t*>(command.buffers[1]);
     std::memset(data, 0, command.bufferLengths[1]);
     if (block->submission.cdw10 == 1) {
-        PutText(data + 4, 20, drive.serial, false);
-        PutText(data + 24, 40, drive.model, false);
-        PutText(data + 64, 8, drive.revision, false);
+        PutIdentifyText(data + 4, 20, drive.serial, false);
+        PutIdentifyText(data + 24, 40, drive.model, false);
+        PutIdentifyText(data + 64, 8, drive.revision, false);
         data[73] = static_cast<std::uint8_t>(drive.nvmeOui & 0xFF);
         data[74] = static_cast<std::uint8_t>((drive.nvmeOui >> 8) & 0xFF);
         data[75] = static_cast<std::uint8_t>((drive.nvmeOui >> 16) & 0xFF);
@@ -166,6 +158,14 @@ void NoSleep(std::uint32_t) {}
 constexpr FrameworkCalls kFakeCalls = {GetResourceList, GetServiceList, GetServiceInfo, ExecuteCommand, NoSleep};
 
 }  // namespace
+
+void PutIdentifyText(std::uint8_t* out, std::size_t width, const std::string& text, bool swapPairs)
+{
+    for (std::size_t i = 0; i < width; ++i) {
+        const char c = i < text.size() ? text[i] : ' ';
+        out[swapPairs ? (i ^ 1u) : i] = static_cast<std::uint8_t>(c);
+    }
+}
 
 FakeFramework::FakeFramework(FakeMachine& machine) : scope_(kFakeCalls)
 {

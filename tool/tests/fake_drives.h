@@ -8,6 +8,7 @@
 
 #include <corvane.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,6 +59,10 @@ struct FakeMachine {
     CvUID failServiceListOf = CV_UID_NONE;
     std::vector<ReceivedCommand> received;
 };
+
+// Writes `text` into a fixed-width identify field, padded with spaces; ATA
+// fields hold two characters per 16-bit word in swapped order (`swapPairs`).
+void PutIdentifyText(std::uint8_t* out, std::size_t width, const std::string& text, bool swapPairs);
 
 // Installs `machine` as the framework for the life of the object.
 class FakeFramework {

@@ -22,17 +22,10 @@ TerminalSession::TerminalSession(const std::vector<std::string>& args, const std
                                  const Environment& environment)
 {
     // Everything the child needs is made before fork, so it only calls async-signal-safe functions.
-    std::vector<std::string> copies{FIRMSTEP_PROGRAM};
-    copies.insert(copies.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : copies)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    std::vector<std::string> commandLine = ProgramCommandLine(args);
     std::vector<std::string> variables = EnvironmentWith(environment);
-    std::vector<char*> envp;
-    for (std::string& variable : variables)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
+    const std::vector<char*> argv = ExecPointers(commandLine);
+    const std::vector<char*> envp = ExecPointers(variables);
 
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0)

@@ -56,27 +56,34 @@ std::vector<std::string> EnvironmentWith(const Environment& environment)
     return result;
 }
 
-ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory)
+std::vector<std::string> ProgramCommandLine(const std::vector<std::string>& args)
 {
-    return RunProgram(args, directory, {});
+    std::vector<std::string> commandLine{FIRMSTEP_PROGRAM};
+    commandLine.insert(commandLine.end(), args.begin(), args.end());
+    return commandLine;
+}
+
+std::vector<char*> ExecPointers(std::vector<std::string>& texts)
+{
+    std::vector<char*> pointers;
+    for (std::string& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory,
-                         const Environment& environment)
+                         const Environment& environment, const std::string& input)
 {
     std::vector<std::string> variables = EnvironmentWith(environment);
-    std::vector<char*> envp;
-    for (std::string& variable : variables)
-        envp.push_back(variable.data());
-    envp.push_back(nullptr);
-
-    std::vector<char*> argv;
-    std::string program = FIRMSTEP_PROGRAM;
-    argv.push_back(program.data());
-    std::vector<std::string> copies(args);
-    for (std::string& arg : copies)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
+    std::vector<std::string> commandLine = ProgramCommandLine(args);
+    const std::vector<char*> envp = ExecPointers(variables);
+    const std::vector<char*> argv = ExecPointers(commandLine);
+    // The input is written to a file first, so the child never blocks the
+    // parent on a full pipe.
+    const TempDir inputDir;
+    const std::string inputPath = (inputDir.path() / "stdin").string();
+    WriteFile(inputPath, input);
 
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)
@@ -88,8 +95,8 @@ ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesy
         return {};
     }
     if (child == 0) {
-        const int devNull = ::open("/dev/null", O_RDONLY);
-        if (devNull < 0 || ::dup2(devNull, STDIN_FILENO) < 0 || ::dup2(pipeFds[1], STDOUT_FILENO) < 0 ||
+        const int in = ::open(inputPath.c_str(), O_RDONLY);
+        if (in < 0 || ::dup2(in, STDIN_FILENO) < 0 || ::dup2(pipeFds[1], STDOUT_FILENO) < 0 ||
             ::chdir(directory.c_str()) != 0)
             ::_exit(126);
         ::close(pipeFds[0]);

@@ -30,17 +30,23 @@ struct ProgramResult {
     std::string output;  // everything written to standard output
 };
 
-// Runs the built firmstep with these arguments in the given directory, standard
-// input from /dev/null, and collects its standard output.
-ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory);
-
 // Variables added to (or replaced in) the program's environment.
 using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// Runs the built firmstep with these arguments in `directory`, with these
+// variables added to its environment and `input` on its standard input (the
+// end of input at once when empty), and collects its standard output.
 ProgramResult RunProgram(const std::vector<std::string>& args, const std::filesystem::path& directory,
-                         const Environment& environment);
+                         const Environment& environment = {}, const std::string& input = "");
+
+// The built firmstep and its arguments, as texts for execve.
+std::vector<std::string> ProgramCommandLine(const std::vector<std::string>& args);
 // The current environment with these variables set, as "NAME=value" texts;
 // made before fork so that a child only calls execve.
 std::vector<std::string> EnvironmentWith(const Environment& environment);
+// Pointers to `texts` with a null after the last, as execve takes them; valid
+// while `texts` is.
+std::vector<char*> ExecPointers(std::vector<std::string>& texts);
 
 // The banner that opens every run.
 std::string ExpectedBanner();
