@@ -17,12 +17,14 @@
 #include "client_spy.h"
 #include "log_capture.h"
 #include "poll_watch.h"
+#include "submitter.h"
 #include "test_services.h"
 #include "work_items.h"
 
 namespace {
 
 using corvane_test::Polls;
+using corvane_test::Submitter;
 using corvane_test::WorkMarker;
 using cvpl_local_test::ClientCall;
 using cvpl_local_test::ClientCalls;
@@ -30,21 +32,6 @@ using cvpl_local_test::ClientCalls;
 std::string Id(CvUID uid) { return std::to_string(static_cast<int>(uid)); }
 
 std::vector<CvUID> Listed(const CvUIDList& list) { return {list.uids, list.uids + list.count}; }
-
-// A submitter's completion record and the outcome its completion function saw,
-// on whichever thread it ran.
-struct Submitter {
-    CvCommandCompletion completion{};
-    std::promise<CvError> outcome;
-
-    Submitter()
-    {
-        completion.context = this;
-        completion.complete = [](CvCommandCompletion* c, CvCommand*) {
-            static_cast<Submitter*>(c->context)->outcome.set_value(c->error);
-        };
-    }
-};
 
 // Registers a resource and unregisters it again, then lets the work thread
 // deliver both events before returning.

@@ -22,7 +22,7 @@
 
 namespace {
 
-using tcpip_bridge_test::Submitter;
+using corvane_test::Submitter;
 
 // Listeners that hand over the first event they are waiting for.
 struct EventListeners {

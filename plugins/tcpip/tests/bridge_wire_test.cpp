@@ -21,7 +21,7 @@ namespace {
 namespace rpc = cvpl_tcpip::rpc;
 using tcpip_bridge_test::FakeServer;
 using tcpip_bridge_test::RawPacket;
-using tcpip_bridge_test::Submitter;
+using corvane_test::Submitter;
 
 std::vector<uint8_t> Header(uint8_t command, uint8_t function, uint32_t length)
 {

@@ -6,7 +6,7 @@
 
 #include <future>
 
-namespace tcpip_bridge_test {
+namespace corvane_test {
 
 struct Submitter {
     CvCommandCompletion completion{};
@@ -21,4 +21,4 @@ struct Submitter {
     }
 };
 
-}  // namespace tcpip_bridge_test
+}  // namespace corvane_test
