@@ -165,6 +165,15 @@ int AtaUnit::doAtaCommand(CvCommand* command, CvError* error) {
     if (result.systemError != 0) {
         return CvSetError(error, CV_ERROR_FAILED, "ATA_PASS_THROUGH ioctl failed: %d", result.systemError);
     }
+    if (result.senseFailure && result.registersValid) {
+        return CvSetError(error, CV_ERROR_FAILED,
+                          "ATA command failed without an ATA error (sense key 0x%X, ASC/ASCQ 0x%02X/0x%02X)",
+                          result.sense.key, result.sense.asc, result.sense.ascq);
+    }
+    if (result.senseFailure) {
+        return CvSetError(error, CV_ERROR_FAILED, "ATA PASS-THROUGH refused (sense key 0x%X, ASC/ASCQ 0x%02X/0x%02X)",
+                          result.sense.key, result.sense.asc, result.sense.ascq);
+    }
     return CvSetNoError(error);
 }
 

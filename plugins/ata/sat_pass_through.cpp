@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "kernel_io/sg_request.h"
 
@@ -13,108 +12,74 @@ namespace ata_plugin {
 
 namespace {
 
-constexpr uint8_t kAtaPassThrough16 = 0x85;
-// SAT protocol field.
-constexpr uint8_t kNonData = 3;
-constexpr uint8_t kPioIn = 4;
-constexpr uint8_t kPioOut = 5;
-constexpr uint8_t kDma = 6;
-// Byte 2 of the CDB.
-constexpr uint8_t kCheckCondition = 0x20;
-constexpr uint8_t kFromDevice = 0x08;
-constexpr uint8_t kLengthInBlocks = 0x04;
-constexpr uint8_t kLengthInCount = 0x02;
-
 constexpr uint8_t kGood = 0x00;
 constexpr uint8_t kDriverStatusMask = 0x0F;
 constexpr uint8_t kDriverSense = 0x08;
-constexpr uint8_t kStatusReturnDescriptor = 0x09;
+constexpr uint8_t kReadyNoError = 0x50;  // DRDY and DSC
+
+// NO SENSE and RECOVERED ERROR: the command was carried out.
+bool senseKeyReportsFailure(const sat::SenseCode& code) { return code.key > 0x01; }
 
 }  // namespace
 
-void buildPassThroughCdb(const PassThroughRequest& request, uint8_t (&cdb)[kCdbLength]) {
-    std::memset(cdb, 0, sizeof cdb);
-    uint8_t protocol = kNonData;
-    if (request.direction != DataDirection::None) {
-        protocol = request.dma ? kDma : request.direction == DataDirection::In ? kPioIn : kPioOut;
+sat::Command satCommand(const PassThroughRequest& request) {
+    sat::Command command;
+    command.taskfile = request.taskfile;
+    command.extend = request.extend;
+    switch (request.direction) {
+    case DataDirection::None: command.protocol = sat::Protocol::NonData; break;
+    case DataDirection::In:
+        command.protocol = request.dma ? sat::Protocol::Dma : sat::Protocol::PioIn;
+        command.transfer = sat::Transfer::FromDevice;
+        break;
+    case DataDirection::Out:
+        command.protocol = request.dma ? sat::Protocol::Dma : sat::Protocol::PioOut;
+        command.transfer = sat::Transfer::ToDevice;
+        break;
     }
-    const Taskfile& tf = request.taskfile;
-    cdb[0] = kAtaPassThrough16;
-    cdb[1] = static_cast<uint8_t>(protocol << 1 | (request.extend ? 1 : 0));
-    cdb[2] = kCheckCondition;
-    if (request.direction != DataDirection::None) {
-        cdb[2] |= kLengthInBlocks | kLengthInCount;
-        if (request.direction == DataDirection::In) cdb[2] |= kFromDevice;
-    }
-    if (request.extend) {
-        cdb[3] = tf.featuresExp;
-        cdb[5] = tf.countExp;
-        cdb[7] = tf.lbaLowExp;
-        cdb[9] = tf.lbaMidExp;
-        cdb[11] = tf.lbaHighExp;
-    }
-    cdb[4] = tf.features;
-    cdb[6] = tf.count;
-    cdb[8] = tf.lbaLow;
-    cdb[10] = tf.lbaMid;
-    cdb[12] = tf.lbaHigh;
-    cdb[13] = tf.device;
-    cdb[14] = tf.command;
+    command.checkCondition = command.protocol != sat::Protocol::PioIn;
+    return command;
 }
 
-bool decodeReturnedRegisters(const uint8_t* sense, std::size_t length, ReturnedRegisters& r) {
-    if (sense == nullptr || length < 8) return false;
-    uint8_t format = sense[0] & 0x7F;
-    if (format == 0x72 || format == 0x73) {
-        std::size_t end = std::min<std::size_t>(length, 8u + sense[7]);
-        for (std::size_t at = 8; at + 2 <= end;) {
-            std::size_t size = 2u + sense[at + 1];
-            if (sense[at] == kStatusReturnDescriptor && sense[at + 1] >= 12 && at + 14 <= end) {
-                const uint8_t* d = sense + at;
-                r = ReturnedRegisters{};
-                r.error = d[3];
-                r.countExp = d[4];
-                r.count = d[5];
-                r.lbaLowExp = d[6];
-                r.lbaLow = d[7];
-                r.lbaMidExp = d[8];
-                r.lbaMid = d[9];
-                r.lbaHighExp = d[10];
-                r.lbaHigh = d[11];
-                r.device = d[12];
-                r.status = d[13];
-                return true;
-            }
-            at += size;
+void readAnswer(uint8_t scsiStatus, std::span<const uint8_t> sense, PassThroughResult& result) {
+    if (!sense.empty()) {
+        const sat::DecodedSense decoded = sat::decodeSense(sense, sat::FixedLayout::Detect);
+        result.sense = decoded.code;
+        if (decoded.verdict == sat::SenseVerdict::Registers) {
+            result.registersValid = true;
+            result.registers = decoded.registers;
+            // An ATA error explains a failure: that is the drive's verdict.
+            result.senseFailure =
+                senseKeyReportsFailure(decoded.code) && !sat::statusReportsError(decoded.registers.status);
+            return;
         }
-        return false;
+        if (scsiStatus != kGood) {
+            // Sense without registers: the translation refused the command
+            // block (or the disk is no ATA disk) before any drive saw it.
+            result.senseFailure = true;
+            return;
+        }
     }
-    // Fixed format: ATA PASS THROUGH INFORMATION AVAILABLE; information bytes
-    // 3-6 hold error, status, device and count, command-specific bytes 8-11
-    // the extend flags and LBA.
-    if ((format == 0x70 || format == 0x71) && length >= 14 && sense[12] == 0x00 && sense[13] == 0x1D) {
-        r = ReturnedRegisters{};
-        r.error = sense[3];
-        r.status = sense[4];
-        r.device = sense[5];
-        r.count = sense[6];
-        r.lbaHigh = sense[9];
-        r.lbaMid = sense[10];
-        r.lbaLow = sense[11];
-        return true;
+    if (scsiStatus == kGood) {
+        // Without CK_COND (or from a translation that ignores it) success
+        // returns no registers: the drive ended ready and without error.
+        result.registersValid = true;
+        result.registers = ReturnedRegisters{};
+        result.registers.status = kReadyNoError;
+        return;
     }
-    return false;
+    // A check condition without sense tells nothing about the drive.
+    result.systemError = EIO;
 }
 
 PassThroughResult runPassThrough(int fd, const PassThroughRequest& request) {
     PassThroughResult result;
-    uint8_t cdb[kCdbLength];
-    buildPassThroughCdb(request, cdb);
+    auto cdb = sat::buildCdb16(satCommand(request));
     uint8_t sense[kSenseLength] = {};
     sg_io_hdr header{};
     header.interface_id = 'S';
-    header.cmd_len = kCdbLength;
-    header.cmdp = cdb;
+    header.cmd_len = static_cast<unsigned char>(cdb.size());
+    header.cmdp = cdb.data();
     header.mx_sb_len = kSenseLength;
     header.sbp = sense;
     header.timeout = passthrough::sgTimeoutMs(request.timeoutNs);
@@ -132,20 +97,9 @@ PassThroughResult runPassThrough(int fd, const PassThroughRequest& request) {
         result.systemError = EIO;
         return result;
     }
-    if (decodeReturnedRegisters(sense, header.sb_len_wr, result.registers)) {
-        result.registersValid = true;
-        return result;
-    }
-    if (header.status == kGood) {
-        // A translation that ignores CK_COND returns nothing on success: the
-        // drive reported ready without error.
-        result.registersValid = true;
-        result.registers.status = 0x50;
-        return result;
-    }
-    // A check condition without ATA registers: the disk does not take ATA
-    // commands (a SCSI disk refusing the pass-through CDB, for one).
-    result.systemError = EIO;
+    const uint32_t residue = static_cast<uint32_t>(std::max(header.resid, 0));
+    result.transferred = header.dxfer_len - std::min(residue, header.dxfer_len);
+    readAnswer(header.status, {sense, std::min<std::size_t>(header.sb_len_wr, sizeof sense)}, result);
     return result;
 }
 

@@ -1,32 +1,19 @@
-// ATA commands through the Linux SCSI generic SG_IO request, wrapped in the SAT
-// ATA PASS-THROUGH (16) command the way libata expects them, and the registers
-// read back from the ATA Status Return descriptor of the sense data.
+// ATA commands through the Linux SCSI generic SG_IO request, wrapped in SAT
+// ATA PASS-THROUGH (16) the way libata takes them, and the registers read back
+// from the sense data.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+
+#include "sat_codec/sat_cdb.h"
+#include "sat_codec/sat_sense.h"
 
 namespace ata_plugin {
 
-struct Taskfile {
-    uint8_t features = 0, featuresExp = 0;
-    uint8_t count = 0, countExp = 0;
-    uint8_t lbaLow = 0, lbaLowExp = 0;
-    uint8_t lbaMid = 0, lbaMidExp = 0;
-    uint8_t lbaHigh = 0, lbaHighExp = 0;
-    uint8_t device = 0;
-    uint8_t command = 0;
-};
-
-struct ReturnedRegisters {
-    uint8_t error = 0, errorExp = 0;
-    uint8_t count = 0, countExp = 0;
-    uint8_t lbaLow = 0, lbaLowExp = 0;
-    uint8_t lbaMid = 0, lbaMidExp = 0;
-    uint8_t lbaHigh = 0, lbaHighExp = 0;
-    uint8_t device = 0;
-    uint8_t status = 0;
-};
+using Taskfile = sat::Taskfile;
+using ReturnedRegisters = sat::Registers;
 
 enum class DataDirection { None, In, Out };
 
@@ -40,23 +27,29 @@ struct PassThroughRequest {
     uint64_t timeoutNs = 0;
 };
 
-inline constexpr std::size_t kCdbLength = 16;
 inline constexpr std::size_t kSenseLength = 32;
 
-// The ATA PASS-THROUGH (16) CDB, with CK_COND so that the registers always come back.
-void buildPassThroughCdb(const PassThroughRequest& request, uint8_t (&cdb)[kCdbLength]);
-
-// Finds the registers in sense data: the ATA Status Return descriptor of
-// descriptor-format sense, or the ATA information of fixed-format sense
-// (ASC/ASCQ 00h/1Dh). False when the sense carries neither.
-bool decodeReturnedRegisters(const uint8_t* sense, std::size_t length, ReturnedRegisters& registers);
+// The SAT command for a request. CK_COND is set so that the registers come
+// back, except for PIO data-in: on AHCI, libata takes that command's registers
+// from the PIO Setup FIS, and where the controller leaves DRQ set in it (as
+// QEMU's does) a good read comes back as ABORTED COMMAND.
+sat::Command satCommand(const PassThroughRequest& request);
 
 struct PassThroughResult {
     int systemError = 0;  // 0: the command reached the drive; otherwise an errno value
     bool registersValid = false;
     ReturnedRegisters registers;
     uint64_t durationNs = 0;
+    uint32_t transferred = 0;  // data bytes moved
+    // The kernel reported CHECK CONDITION with this sense but no ATA error
+    // explains it: either no registers came back, or they show neither ERR nor
+    // DF. What the drive did is unknown, so the command has not succeeded.
+    bool senseFailure = false;
+    sat::SenseCode sense;
 };
+
+// Reads the device's answer from the SCSI status and the sense the kernel wrote.
+void readAnswer(uint8_t scsiStatus, std::span<const uint8_t> sense, PassThroughResult& result);
 
 // Sends one command on an open disk and waits for it.
 PassThroughResult runPassThrough(int fd, const PassThroughRequest& request);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "libata_sense.h"
 #include "simdrive/ata_drive.h"
 #include "simdrive/scsi_drive.h"
 
@@ -25,6 +26,7 @@ constexpr uint8_t kSatNonData = 3;
 constexpr uint8_t kSatPioIn = 4;
 constexpr uint8_t kSatPioOut = 5;
 constexpr uint8_t kSatDma = 6;
+constexpr uint8_t kStatusDeviceFault = 0x20;
 
 void clearResults(sg_io_hdr& request) {
     request.status = 0;
@@ -61,7 +63,7 @@ std::span<uint8_t> dataOf(const sg_io_hdr& request) {
     return {static_cast<uint8_t*>(request.dxferp), request.dxfer_len};
 }
 
-int ataPassThrough(AtaDrive& drive, sg_io_hdr& request) {
+int ataPassThrough(AtaDrive& drive, sg_io_hdr& request, const LibataPort& port) {
     const uint8_t* cdb = request.cmdp;
     uint8_t protocol = (cdb[1] >> 1) & 0x0F;
     bool extend = (cdb[1] & 0x01) != 0;
@@ -107,6 +109,7 @@ int ataPassThrough(AtaDrive& drive, sg_io_hdr& request) {
         refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInCdb);
         return 0;
     }
+    if (port.answersWithoutRunning) return 0;
     ata.data = dataOf(request);
     AtaReply reply;
     if (drive.execute(ata, reply) == BusResult::DeviceGone) {
@@ -114,33 +117,11 @@ int ataPassThrough(AtaDrive& drive, sg_io_hdr& request) {
         return -1;
     }
     request.resid = static_cast<int>(request.dxfer_len - std::min<uint32_t>(reply.transferred, request.dxfer_len));
-    const AtaOutputs& out = reply.registers;
-    bool failed = (out.status & ata::kStatusErr) != 0;
-    if (!checkCond && !failed) return 0;
-    // Descriptor-format sense with the ATA Status Return descriptor: what
-    // libata returns for a pass-through command with CK_COND or an ATA error.
-    uint8_t sense[22] = {};
-    sense[0] = 0x72;
-    sense[1] = failed ? scsi::kKeyAbortedCommand : 0x01;  // RECOVERED ERROR with CK_COND
-    sense[2] = 0x00;
-    sense[3] = failed ? 0x00 : 0x1D;  // ATA PASS THROUGH INFORMATION AVAILABLE
-    sense[7] = 14;
-    uint8_t* d = sense + 8;
-    d[0] = 0x09;
-    d[1] = 0x0C;
-    d[2] = extend ? 0x01 : 0x00;
-    d[3] = out.error;
-    d[4] = extend ? out.countExp : 0;
-    d[5] = out.count;
-    d[6] = extend ? out.lbaLowExp : 0;
-    d[7] = out.lbaLow;
-    d[8] = extend ? out.lbaMidExp : 0;
-    d[9] = out.lbaMid;
-    d[10] = extend ? out.lbaHighExp : 0;
-    d[11] = out.lbaHigh;
-    d[12] = out.device;
-    d[13] = out.status;
-    checkCondition(request, sense);
+    AtaOutputs out = reply.registers;
+    const bool failed = (out.status & (ata::kStatusErr | kStatusDeviceFault)) != 0;
+    if (!failed && ata.phase == AtaDataPhase::PioIn && port.pioSetupStatusHasDrq) out.status |= ata::kStatusDrq;
+    const std::vector<uint8_t> sense = libataPassThroughSense(port, out, extend, checkCond, failed);
+    if (!sense.empty()) checkCondition(request, sense);
     return 0;
 }
 
@@ -224,9 +205,9 @@ void translatedInquiry(const AtaDrive& drive, sg_io_hdr& request) {
     request.resid = static_cast<int>(request.dxfer_len - length);
 }
 
-int libataDisk(AtaDrive& drive, sg_io_hdr& request) {
+int libataDisk(AtaDrive& drive, sg_io_hdr& request, const LibataPort& port) {
     uint8_t opcode = request.cmdp[0];
-    if (opcode == kAtaPassThrough16 && request.cmd_len == 16) return ataPassThrough(drive, request);
+    if (opcode == kAtaPassThrough16 && request.cmd_len == 16) return ataPassThrough(drive, request, port);
     if (opcode == scsi::kOpInquiry) {
         translatedInquiry(drive, request);
         return 0;
@@ -263,7 +244,7 @@ int scsiDisk(ScsiDrive& drive, sg_io_hdr& request) {
 
 }  // namespace
 
-int answerSgIo(SimDrive& drive, sg_io_hdr& request) {
+int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port) {
     if (request.interface_id != 'S') {
         errno = ENOSYS;
         return -1;
@@ -277,7 +258,7 @@ int answerSgIo(SimDrive& drive, sg_io_hdr& request) {
         return -1;
     }
     clearResults(request);
-    if (auto* ata = dynamic_cast<AtaDrive*>(&drive)) return libataDisk(*ata, request);
+    if (auto* ata = dynamic_cast<AtaDrive*>(&drive)) return libataDisk(*ata, request, port);
     if (auto* scsiDrive = dynamic_cast<ScsiDrive*>(&drive)) return scsiDisk(*scsiDrive, request);
     errno = ENOTTY;  // an NVMe namespace takes no SCSI commands
     return -1;

@@ -39,7 +39,14 @@ void SimKernel::removeNode(const std::string& path) {
 void SimKernel::reset() {
     std::lock_guard lock(mutex_);
     nodes_.clear();
+    ports_.clear();
     observed_ = {};
+}
+
+void SimKernel::setLibataPort(const std::string& path, const LibataPort& port) {
+    std::lock_guard lock(mutex_);
+    auto node = nodes_.find(path);
+    if (node != nodes_.end()) ports_[node->second.get()] = port;
 }
 
 SimKernel::Observed SimKernel::observed() const {
@@ -85,14 +92,16 @@ int SimKernel::sgIo(int fd, sg_io_hdr* request) {
         errno = EBADF;
         return -1;
     }
+    LibataPort port;
     {
         std::lock_guard lock(mutex_);
         ++observed_.sgRequests;
         observed_.sgTimeoutMs = request->timeout;
         observed_.sgDataLength = request->dxfer_len;
         observed_.cdb.assign(request->cmdp, request->cmdp + request->cmd_len);
+        if (auto set = ports_.find(drive.get()); set != ports_.end()) port = set->second;
     }
-    return answerSgIo(*drive, *request);
+    return answerSgIo(*drive, *request, port);
 }
 
 int SimKernel::nvmeAdmin(int fd, nvme_passthru_cmd* command) {

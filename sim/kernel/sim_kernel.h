@@ -1,7 +1,7 @@
 // A stand-in for the kernel below the pass-through plug-ins' seam: device
 // nodes backed by simulated drives, answering SG_IO the way Linux does for a
-// libata disk (SAT ATA PASS-THROUGH (16), ATA Status Return descriptor in
-// descriptor-format sense, a translated INQUIRY) and for a SCSI disk, and the
+// libata disk (SAT ATA PASS-THROUGH (16) with the registers in sense data as
+// libata writes it, a translated INQUIRY) and for a SCSI disk, and the
 // NVMe admin and reset requests on a controller's character device.
 #pragma once
 
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kernel_io/kernel_io.h"
+#include "libata_sense.h"
 #include "simdrive/ata_drive.h"
 #include "simdrive/nvme_drive.h"
 #include "simdrive/scsi_drive.h"
@@ -32,6 +33,8 @@ public:
     void removeNode(const std::string& path);
     // Removes every node; descriptors still open stay valid until closed.
     void reset();
+    // How libata answers on the libata disk at `path` (until reset).
+    void setLibataPort(const std::string& path, const LibataPort& port);
 
     // What the last requests carried, for tests.
     struct Observed {
@@ -59,6 +62,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, std::shared_ptr<SimDrive>> nodes_;
     std::map<int, std::shared_ptr<SimDrive>> open_;
+    std::map<const SimDrive*, LibataPort> ports_;
     int nextFd_ = 1000;
     Observed observed_;
 };

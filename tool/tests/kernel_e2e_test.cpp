@@ -222,5 +222,30 @@ TEST(KernelE2eShipped, ConfigurationReportsAMachineWithoutVtDrivesCleanly)
     EXPECT_EQ(complaints[0].find_first_not_of("0123456789", report.size()), std::string::npos) << result.output;
 }
 
+// A drive that aborts DOWNLOAD MICROCODE (status 51h, error 04h) comes back
+// from libata as CHECK CONDITION with fixed-format sense; firmstep reports it
+// as the drive's refusal with its error register, not as a failed request.
+TEST(KernelE2eRefusal, AbortedDownloadIsReportedWithTheDrivesErrorRegister)
+{
+    const std::string unavailable = KernelBedUnavailable();
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
+    KernelBed bed;
+    bed.addDisk("sda", 8, 0, "ata-VT-2000_Series_KATA009",
+                "kind=ata; model=VT-2000 Series; serial=KATA009; revision=VT01; oui=0x02A001; "
+                "fault.fail_segment=1; fault.fail_segment_always=yes");
+    bed.writeImage("fw.bin", "VT", "VT02", 8192);
+
+    const ProgramResult result = bed.run({"fw.bin", "-batch_mode"});
+    EXPECT_NE(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find(" task file register status=0x51 lbaLow=0x0 secCount=0x0 error=0x4\n"),
+              std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("  FAILURE: Firmware download failed\n  Error Code: 4\n"), std::string::npos)
+        << result.output;
+    EXPECT_EQ(result.output.find("ioctl failed"), std::string::npos) << result.output;
+    EXPECT_EQ(bed.savedRevision("ata", "KATA009"), "");
+}
+
 }  // namespace
 }  // namespace firmstep::test

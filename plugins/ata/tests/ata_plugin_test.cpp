@@ -77,13 +77,37 @@ TEST_F(AtaPluginTest, OnlyDisksThatAnswerIdentifyGetTheService) {
     EXPECT_TRUE(has(CV_LOG_WARNING, "Unable to open physical disk path '/dev/sdz'"));
     EXPECT_FALSE(anyAtLevel(CV_LOG_ERROR));
 
-    // The probe was IDENTIFY DEVICE in a PIO data-in ATA PASS-THROUGH (16).
+    // The probe was IDENTIFY DEVICE in a PIO data-in ATA PASS-THROUGH (16),
+    // without CK_COND: it needs the data, not the registers.
     auto cdb = kernel().observed().cdb;
     ASSERT_EQ(16u, cdb.size());
     EXPECT_EQ(0x85, cdb[0]);
     EXPECT_EQ(4 << 1, cdb[1]);
+    EXPECT_EQ(0, cdb[2] & 0x20);
     EXPECT_EQ(0xEC, cdb[14]);
     EXPECT_EQ(60000u, kernel().observed().sgTimeoutMs);
+
+    // A USB disk is left to the USB bridge plug-ins, although its drive would answer.
+    addDrive<AtaDrive>("/dev/sdu", "kind=ata; model=VT-2100; serial=USB001; revision=VT01");
+    const uint32_t requests = kernel().observed().sgRequests;
+    auto& usb = publish("/dev/sdu", DRIVE_INFO_BUS_USB);
+    drainEvents();
+    EXPECT_EQ(CV_UID_NONE, serviceOf(usb.resource(), ATA_DEVICE_SERVICE_TYPE));
+    EXPECT_EQ(0u, usb.listenerCount());
+    EXPECT_EQ(requests, kernel().observed().sgRequests) << "nothing was sent to it";
+}
+
+// A translation that reports GOOD without passing IDENTIFY DEVICE on leaves
+// the buffer untouched: that is no ATA disk.
+TEST_F(AtaPluginTest, IdentifyAnswerWithoutDataIsNoAtaDisk) {
+    addDrive<AtaDrive>("/dev/sdg", "kind=ata; model=VT-2100; serial=HOLLOW; revision=VT01");
+    simdrive::LibataPort hollow;
+    hollow.answersWithoutRunning = true;
+    kernel().setLibataPort("/dev/sdg", hollow);
+    auto& disk = publish("/dev/sdg");
+    drainEvents();
+    EXPECT_EQ(CV_UID_NONE, serviceOf(disk.resource(), ATA_DEVICE_SERVICE_TYPE));
+    EXPECT_EQ(0x85, kernel().observed().cdb.at(0)) << "the probe was sent";
 }
 
 TEST_F(AtaPluginTest, IdentifyReturnsDataAndRegisters) {
@@ -153,6 +177,31 @@ TEST_F(AtaPluginTest, DeviceRefusalIsInTheRegistersNotTheResult) {
     EXPECT_EQ(0x51, block.outStatus);
     EXPECT_EQ(0x04, block.outError);
     EXPECT_EQ(ATA_RESULT_DURATION_VALID | ATA_RESULT_REGISTERS_VALID, block.resultFlags);
+}
+
+// libata reports an ATA error as CHECK CONDITION with a mapped sense key:
+// fixed format (the registers where older or newer kernels put them) unless
+// the disk has D_SENSE. Each is the drive's answer, with its registers.
+TEST_F(AtaPluginTest, AbortedDownloadIsADeviceAnswerInEverySenseFormat) {
+    using Layout = simdrive::LibataPort::FixedRegisters;
+    simdrive::LibataPort shifted, satLayout, descriptor;
+    satLayout.fixedRegisters = Layout::Sat;
+    descriptor.descriptorSense = true;
+    std::vector<uint8_t> segment(512);
+    for (const simdrive::LibataPort& port : {shifted, satLayout, descriptor}) {
+        kernel().setLibataPort("/dev/sda", port);
+        AtaCommandBlock block{};
+        block.protocol = ATA_PROTOCOL_PIO_OUT;
+        block.inputMask = ATA_REG_SET_28BIT;
+        block.features = 0x55;  // no such subcommand
+        block.count = 1;
+        block.command = 0x92;
+        Outcome outcome = command(block, segment.data(), 512);
+        ASSERT_EQ(1, outcome.result) << outcome.error.message;
+        EXPECT_EQ(0x51, block.outStatus);
+        EXPECT_EQ(0x04, block.outError);
+        EXPECT_EQ(ATA_RESULT_DURATION_VALID | ATA_RESULT_REGISTERS_VALID, block.resultFlags);
+    }
 }
 
 TEST_F(AtaPluginTest, FirmwareDownloadInSegmentsActivatesTheImage) {
