@@ -40,7 +40,7 @@ struct SenseCode {
 
 enum class SenseVerdict : uint8_t {
     Registers,      // the registers were decoded
-    TooShort,       // fewer bytes than the format's registers need
+    TooShort,       // fewer bytes (within the additional sense length) than the registers need
     NoDescriptor,   // descriptor-format sense without an ATA Status Return descriptor
     UnknownFormat,  // a response code that carries no registers
 };
