@@ -19,6 +19,7 @@ namespace simdrive {
 
 namespace {
 
+constexpr uint8_t kAtaPassThrough12 = 0xA1;
 constexpr uint8_t kAtaPassThrough16 = 0x85;
 constexpr uint8_t kDriverSense = 0x08;  // DRIVER_SENSE: sense data is valid
 // SAT protocol field values.
@@ -65,8 +66,9 @@ std::span<uint8_t> dataOf(const sg_io_hdr& request) {
 
 int ataPassThrough(AtaDrive& drive, sg_io_hdr& request, const LibataPort& port) {
     const uint8_t* cdb = request.cmdp;
+    const bool twelve = cdb[0] == kAtaPassThrough12;
     uint8_t protocol = (cdb[1] >> 1) & 0x0F;
-    bool extend = (cdb[1] & 0x01) != 0;
+    bool extend = !twelve && (cdb[1] & 0x01) != 0;
     bool checkCond = (cdb[2] & 0x20) != 0;
     bool fromDevice = (cdb[2] & 0x08) != 0;
     bool hasLength = (cdb[2] & 0x03) != 0;
@@ -74,13 +76,23 @@ int ataPassThrough(AtaDrive& drive, sg_io_hdr& request, const LibataPort& port) 
     AtaRequest ata;
     ata.extended = extend;
     AtaInputs& in = ata.registers;
-    in.features = cdb[4];
-    in.count = cdb[6];
-    in.lbaLow = cdb[8];
-    in.lbaMid = cdb[10];
-    in.lbaHigh = cdb[12];
-    in.device = cdb[13];
-    in.command = cdb[14];
+    if (twelve) {
+        in.features = cdb[3];
+        in.count = cdb[4];
+        in.lbaLow = cdb[5];
+        in.lbaMid = cdb[6];
+        in.lbaHigh = cdb[7];
+        in.device = cdb[8];
+        in.command = cdb[9];
+    } else {
+        in.features = cdb[4];
+        in.count = cdb[6];
+        in.lbaLow = cdb[8];
+        in.lbaMid = cdb[10];
+        in.lbaHigh = cdb[12];
+        in.device = cdb[13];
+        in.command = cdb[14];
+    }
     if (extend) {
         in.featuresExp = cdb[3];
         in.countExp = cdb[5];
@@ -207,7 +219,8 @@ void translatedInquiry(const AtaDrive& drive, sg_io_hdr& request) {
 
 int libataDisk(AtaDrive& drive, sg_io_hdr& request, const LibataPort& port) {
     uint8_t opcode = request.cmdp[0];
-    if (opcode == kAtaPassThrough16 && request.cmd_len == 16) return ataPassThrough(drive, request, port);
+    if ((opcode == kAtaPassThrough16 && request.cmd_len == 16) || (opcode == kAtaPassThrough12 && request.cmd_len == 12))
+        return ataPassThrough(drive, request, port);
     if (opcode == scsi::kOpInquiry) {
         translatedInquiry(drive, request);
         return 0;

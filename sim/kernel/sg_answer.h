@@ -9,7 +9,7 @@ struct sg_io_hdr;
 namespace simdrive {
 
 // Fills the request's status, sense and residue as Linux does: a libata disk
-// (ATA drive) takes SAT ATA PASS-THROUGH (16) and a translated INQUIRY and
+// (ATA drive) takes SAT ATA PASS-THROUGH (12) and (16) and a translated INQUIRY and
 // answers as `port` says, a SCSI disk takes any CDB, an NVMe node has no SG_IO.
 // 0, or -1 with errno.
 int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port = {});

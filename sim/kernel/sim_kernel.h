@@ -1,8 +1,8 @@
 // A stand-in for the kernel below the pass-through plug-ins' seam: device
 // nodes backed by simulated drives, answering SG_IO the way Linux does for a
-// libata disk (SAT ATA PASS-THROUGH (16) with the registers in sense data as
-// libata writes it, a translated INQUIRY) and for a SCSI disk, and the
-// NVMe admin and reset requests on a controller's character device.
+// libata disk (SAT ATA PASS-THROUGH (12) and (16) with the registers in
+// sense data as libata writes it, a translated INQUIRY) and for a SCSI disk,
+// and the NVMe admin and reset requests on a controller's character device.
 #pragma once
 
 #include <cstdint>

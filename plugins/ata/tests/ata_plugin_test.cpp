@@ -1,13 +1,18 @@
 // cvpl-ata against the simulated kernel: the probe, the contract's functions and
 // refusals, SAT command building and register copy-back, time-outs, and a disk
 // that goes away and comes back.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <scsi/sg.h>
 
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "device/ata_device.h"
 #include "passthrough_fixture.h"
+#include "sat_codec/identify_data.h"
+#include "sat_codec/sat_cdb.h"
 #include "sim_test_support.h"
 
 namespace {
@@ -202,6 +207,63 @@ TEST_F(AtaPluginTest, AbortedDownloadIsADeviceAnswerInEverySenseFormat) {
         EXPECT_EQ(0x04, block.outError);
         EXPECT_EQ(ATA_RESULT_DURATION_VALID | ATA_RESULT_REGISTERS_VALID, block.resultFlags);
     }
+}
+
+// The simulated kernel gives the bytes Debian 12's kernel gave on QEMU's
+// disks: an aborted DOWNLOAD MICROCODE in either block size, and IDENTIFY
+// with CK_COND on AHCI (ABORTED COMMAND, DRQ in the status, data delivered).
+TEST_F(AtaPluginTest, SimulatedKernelAnswersAsLibataDoes) {
+    const int fd = kernel().open("/dev/sda", O_RDWR);
+    ASSERT_GE(fd, 0);
+    auto send = [&](const uint8_t* cdb, uint8_t length, int direction, std::vector<uint8_t>& data,
+                    std::vector<uint8_t>& sense) {
+        sense.assign(32, 0);
+        sg_io_hdr header{};
+        header.interface_id = 'S';
+        header.cmdp = const_cast<uint8_t*>(cdb);
+        header.cmd_len = length;
+        header.dxfer_direction = direction;
+        header.dxferp = data.data();
+        header.dxfer_len = static_cast<unsigned>(data.size());
+        header.sbp = sense.data();
+        header.mx_sb_len = 32;
+        EXPECT_EQ(0, kernel().sgIo(fd, &header));
+        EXPECT_EQ(0x02, header.status);
+        EXPECT_EQ(0x08, header.driver_status);
+        sense.resize(header.sb_len_wr);
+    };
+    sat::Command download;
+    download.protocol = sat::Protocol::PioOut;
+    download.transfer = sat::Transfer::ToDevice;
+    download.taskfile.features = 0x55;
+    download.taskfile.count = 1;
+    download.taskfile.command = 0x92;
+    std::vector<uint8_t> data(512), sense;
+    const auto cdb12 = sat::buildCdb12(download);
+    const auto cdb16 = sat::buildCdb16(download);
+    for (auto [cdb, length] : {std::pair{cdb12.data(), uint8_t{12}}, std::pair{cdb16.data(), uint8_t{16}}}) {
+        send(cdb, length, SG_DXFER_TO_DEV, data, sense);
+        ASSERT_EQ(18u, sense.size());
+        EXPECT_EQ((std::vector<uint8_t>{0x70, 0, 0x0B, 0, 0, 0, 0, 0x0A, 0x04, 0x51}),
+                  std::vector<uint8_t>(sense.begin(), sense.begin() + 10));
+        EXPECT_EQ(0, sense[12]);
+        EXPECT_EQ(0, sense[13]);
+    }
+
+    sat::Command identify;
+    identify.protocol = sat::Protocol::PioIn;
+    identify.transfer = sat::Transfer::FromDevice;
+    identify.checkCondition = true;
+    identify.taskfile.count = 1;
+    identify.taskfile.command = 0xEC;
+    const auto probe = sat::buildCdb16(identify);
+    send(probe.data(), 16, SG_DXFER_FROM_DEV, data, sense);
+    ASSERT_EQ(18u, sense.size());
+    EXPECT_EQ(0x0B, sense[2]);
+    EXPECT_EQ(0x00, sense[8]);
+    EXPECT_EQ(0x58, sense[9]);
+    EXPECT_TRUE(sat::isIdentifyDeviceData(std::span<const uint8_t, 512>(data.data(), 512)));
+    kernel().close(fd);
 }
 
 TEST_F(AtaPluginTest, FirmwareDownloadInSegmentsActivatesTheImage) {
