@@ -101,7 +101,8 @@ int AtaUnit::execute(CvCommand* command, CvError* error) {
         writeBlock<int32_t>(command, kAbilityCount);
         return CvSetNoError(error);
     case DEVICE_FUNCTION_GET_ABILITY: {
-        const AtaAbility& ability = abilities_[static_cast<std::size_t>(DeviceContract_AbilityIndex(command))];
+        AtaAbility ability = abilities_[static_cast<std::size_t>(DeviceContract_AbilityIndex(command))];
+        ability.maxTransferBytes = capTransfer(ability.maxTransferBytes);
         std::memcpy(command->buffers[1], &ability, sizeof ability);
         return CvSetNoError(error);
     }

@@ -26,8 +26,6 @@ constexpr uint8_t kLengthInBlocks = 0x04;
 constexpr uint8_t kLengthInCount = 0x02;
 
 constexpr uint8_t kGood = 0x00;
-constexpr uint8_t kDriverStatusMask = 0x0F;
-constexpr uint8_t kDriverSense = 0x08;
 constexpr uint8_t kStatusReturnDescriptor = 0x09;
 
 }  // namespace
@@ -124,14 +122,9 @@ PassThroughResult runPassThrough(int fd, const PassThroughRequest& request) {
     header.dxferp = request.direction == DataDirection::None ? nullptr : request.data;
     header.dxfer_len = request.direction == DataDirection::None ? 0 : request.length;
 
+    // Refused by the kernel or lost on the way (time-out, host adapter): it never reached the drive.
     result.systemError = passthrough::timedSgIo(fd, header, result.durationNs);
     if (result.systemError != 0) return result;
-    // The transport or the host adapter lost the command: it never reached the drive.
-    const unsigned driverStatus = header.driver_status & kDriverStatusMask;
-    if (header.host_status != 0 || (driverStatus != 0 && driverStatus != kDriverSense)) {
-        result.systemError = EIO;
-        return result;
-    }
     if (decodeReturnedRegisters(sense, header.sb_len_wr, result.registers)) {
         result.registersValid = true;
         return result;

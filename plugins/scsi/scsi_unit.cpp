@@ -120,7 +120,8 @@ int ScsiUnit::execute(CvCommand* command, CvError* error) {
         writeBlock<int32_t>(command, kAbilityCount);
         return CvSetNoError(error);
     case DEVICE_FUNCTION_GET_ABILITY: {
-        const ScsiAbility& ability = abilities_[static_cast<std::size_t>(DeviceContract_AbilityIndex(command))];
+        ScsiAbility ability = abilities_[static_cast<std::size_t>(DeviceContract_AbilityIndex(command))];
+        ability.maxTransferBytes = capTransfer(ability.maxTransferBytes);
         std::memcpy(command->buffers[1], &ability, sizeof ability);
         return CvSetNoError(error);
     }
@@ -183,7 +184,7 @@ int ScsiUnit::systemPath(CvCommand* command, CvError* error) {
     request.length = command->bufferLengths[1];
     request.timeoutNs = unit.timeoutNs;
     SgOutcome outcome = runSgCommand(unit.disk->fd(), request);
-    if (outcome.systemError != 0 && outcome.status == 0) {
+    if (outcome.systemError != 0) {
         return CvSetError(error, CV_ERROR_FAILED, "SCSI system aborted passthru: %d", outcome.systemError);
     }
     block->duration = outcome.durationNs;

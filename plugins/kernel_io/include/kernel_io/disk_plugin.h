@@ -40,17 +40,25 @@ void writeBlock(CvCommand* command, const T& value) {
 // still using (and whose number the kernel could hand to another file).
 class OpenDisk {
 public:
-    explicit OpenDisk(int fd) : fd_(fd) {}
+    // maxTransfer: the kernel's limit for one request, 0 when none is known.
+    OpenDisk(int fd, uint32_t maxTransfer) : fd_(fd), maxTransfer_(maxTransfer) {}
     ~OpenDisk();
     OpenDisk(const OpenDisk&) = delete;
     OpenDisk& operator=(const OpenDisk&) = delete;
     int fd() const { return fd_; }
 
+    // A largest-transfer ability cut to what the kernel lets one request on
+    // this disk carry (whole 512-byte blocks), since a larger request is
+    // refused before it reaches the device.
+    uint32_t capTransfer(uint32_t ability) const;
+
 private:
     int fd_;
+    uint32_t maxTransfer_;
 };
 
-// Opens a disk for reading and writing; null with errno set on failure.
+// Opens a disk for reading and writing and reads its transfer limit; null with
+// errno set on failure.
 std::shared_ptr<OpenDisk> openDisk(const std::string& path);
 
 class DiskPlugin;
@@ -76,6 +84,8 @@ public:
         uint64_t timeoutNs = DEVICE_SETTING_TIMEOUT_DEFAULT_NS;
     };
     Snapshot snapshot() const;
+    // capTransfer of the disk open now; the ability itself while it is away.
+    uint32_t capTransfer(uint32_t ability) const;
     uint64_t timeoutNs() const;
     void setTimeoutNs(uint64_t value);
 
