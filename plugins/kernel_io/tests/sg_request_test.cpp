@@ -1,4 +1,5 @@
-// The SG_IO time-out conversion and the timed request, over the simulated kernel.
+// The SG_IO time-out conversion, what counts as the device's answer, and the
+// timed request over the simulated kernel (its time-outs and queue limits).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -6,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <vector>
 
 #include "kernel_io/kernel_io.h"
 #include "kernel_io/sg_request.h"
@@ -21,6 +23,41 @@ TEST(SgTimeout, WholeSecondsCutToTheHeaderField) {
     EXPECT_EQ(60000u, sgTimeoutMs(60000000000ull));
     // The largest whole number of seconds that still fits in milliseconds.
     EXPECT_EQ(4294967000u, sgTimeoutMs(UINT64_MAX));
+}
+
+// Completed headers as kernels return them, and whether the device answered.
+TEST(SgTransportFailure, OnlyAStatusOrSenseOfTheDeviceIsAnAnswer) {
+    struct Case {
+        const char* what;
+        uint8_t status;
+        uint16_t host, driver;
+        uint8_t senseLength;
+        uint32_t info;
+        int expected;
+    };
+    const Case cases[] = {
+        {"good", 0x00, 0x00, 0x00, 0, 0, 0},
+        {"check condition with sense", 0x02, 0x00, 0x08, 18, SG_INFO_CHECK, 0},
+        {"sense with a suggestion", 0x02, 0x00, 0x08 | 0x10, 18, SG_INFO_CHECK, 0},
+        {"busy without sense", 0x08, 0x00, 0x00, 0, SG_INFO_CHECK, 0},
+        {"time-out, kernels before 5.14", 0x00, 0x00, 0x06, 0, SG_INFO_CHECK, ETIMEDOUT},
+        {"time-out with a suggestion", 0x00, 0x00, 0x06 | 0x20, 0, SG_INFO_CHECK, ETIMEDOUT},
+        {"time-out, later kernels", 0x00, 0x03, 0x00, 0, SG_INFO_CHECK, ETIMEDOUT},
+        {"no connection", 0x00, 0x01, 0x00, 0, SG_INFO_CHECK, EIO},
+        {"reset despite a status", 0x02, 0x08, 0x08, 18, SG_INFO_CHECK, EIO},
+        {"driver error", 0x00, 0x00, 0x04, 0, SG_INFO_CHECK, EIO},
+        {"a problem nothing explains", 0x00, 0x00, 0x00, 0, SG_INFO_CHECK, EIO},
+    };
+    for (const Case& c : cases) {
+        sg_io_hdr header{};
+        header.status = c.status;
+        header.masked_status = static_cast<unsigned char>(c.status >> 1);
+        header.host_status = c.host;
+        header.driver_status = c.driver;
+        header.sb_len_wr = c.senseLength;
+        header.info = c.info;
+        EXPECT_EQ(c.expected, passthrough::sgTransportFailure(header)) << c.what;
+    }
 }
 
 class TimedSgIoTest : public passthrough_test::PassThroughTest {};
@@ -43,6 +80,61 @@ TEST_F(TimedSgIoTest, ReportsTheKernelsRefusalOrZero) {
     EXPECT_EQ(0, header.status);
     header.interface_id = 'Q';  // not an SG_IO v3 header
     EXPECT_EQ(ENOSYS, passthrough::timedSgIo(fd, header, duration));
+    EXPECT_EQ(0, KernelIo_Close(fd));
+}
+
+// A command the kernel aborted after its time-out reads as status 0 in both
+// styles; the request still failed, and the next one is answered again.
+TEST_F(TimedSgIoTest, ATimedOutCommandIsAFailedRequest) {
+    addDrive<simdrive::ScsiDrive>("/dev/sdb", "kind=scsi; vendor=VT; product=SAS-900; serial=SGIO01; revision=V001");
+    const int fd = KernelIo_Open("/dev/sdb", O_RDWR);
+    ASSERT_GE(fd, 0);
+    uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};  // INQUIRY
+    uint8_t data[36] = {};
+    for (auto report : {simdrive::SimKernel::TimeoutReport::OldKernel, simdrive::SimKernel::TimeoutReport::NewKernel}) {
+        kernel().timeOutNext("/dev/sdb", 1, report);
+        sg_io_hdr header{};
+        header.interface_id = 'S';
+        header.cmd_len = sizeof cdb;
+        header.cmdp = cdb;
+        header.dxfer_direction = SG_DXFER_FROM_DEV;
+        header.dxferp = data;
+        header.dxfer_len = sizeof data;
+        uint64_t duration = 0;
+        EXPECT_EQ(ETIMEDOUT, passthrough::timedSgIo(fd, header, duration));
+        EXPECT_EQ(0, header.status);
+        EXPECT_EQ(0, passthrough::timedSgIo(fd, header, duration));
+        EXPECT_EQ(0, header.resid);
+    }
+    EXPECT_EQ(0, KernelIo_Close(fd));
+}
+
+// The kernel refuses a request above the disk's queue limit before the device
+// sees it, and the seam reports the limit.
+TEST_F(TimedSgIoTest, TheQueueLimitIsReportedAndEnforced) {
+    addDrive<simdrive::ScsiDrive>("/dev/sdb", "kind=scsi; vendor=VT; product=SAS-900; serial=SGIO01; revision=V001");
+    const int fd = KernelIo_Open("/dev/sdb", O_RDWR);
+    ASSERT_GE(fd, 0);
+    uint32_t limit = 0;
+    EXPECT_EQ(-1, KernelIo_MaxTransfer(fd, &limit)) << "no limit known";
+    EXPECT_EQ(ENOENT, errno);
+    kernel().setQueueLimit("/dev/sdb", 120 * 1024);
+    ASSERT_EQ(0, KernelIo_MaxTransfer(fd, &limit));
+    EXPECT_EQ(120u * 1024, limit);
+
+    std::vector<uint8_t> data(120 * 1024 + 512);
+    uint8_t cdb[10] = {0x3C, 0x02, 0, 0, 0, 0, 0, 0, 0, 0};  // READ BUFFER: any answer will do
+    sg_io_hdr header{};
+    header.interface_id = 'S';
+    header.cmd_len = sizeof cdb;
+    header.cmdp = cdb;
+    header.dxfer_direction = SG_DXFER_FROM_DEV;
+    header.dxferp = data.data();
+    header.dxfer_len = static_cast<unsigned>(data.size());
+    uint64_t duration = 0;
+    EXPECT_EQ(EIO, passthrough::timedSgIo(fd, header, duration));
+    header.dxfer_len = 120 * 1024;
+    EXPECT_EQ(0, passthrough::timedSgIo(fd, header, duration));
     EXPECT_EQ(0, KernelIo_Close(fd));
 }
 
