@@ -78,12 +78,8 @@ int NvmeUnit::execute(CvCommand* command, CvError* error) {
     case DEVICE_FUNCTION_GET_ABILITY_COUNT:
         writeBlock(command, count);
         return CvSetNoError(error);
-    case DEVICE_FUNCTION_GET_ABILITY: {
-        NvmeAbility ability = abilities_[static_cast<std::size_t>(DeviceContract_AbilityIndex(command))];
-        ability.maxTransferBytes = capTransfer(ability.maxTransferBytes);
-        std::memcpy(command->buffers[1], &ability, sizeof ability);
-        return CvSetNoError(error);
-    }
+    case DEVICE_FUNCTION_GET_ABILITY:
+        return copyAbility(command, abilities_, error);
     default:
         return resetController(error);
     }

@@ -119,12 +119,8 @@ int ScsiUnit::execute(CvCommand* command, CvError* error) {
     case DEVICE_FUNCTION_GET_ABILITY_COUNT:
         writeBlock<int32_t>(command, kAbilityCount);
         return CvSetNoError(error);
-    case DEVICE_FUNCTION_GET_ABILITY: {
-        ScsiAbility ability = abilities_[static_cast<std::size_t>(DeviceContract_AbilityIndex(command))];
-        ability.maxTransferBytes = capTransfer(ability.maxTransferBytes);
-        std::memcpy(command->buffers[1], &ability, sizeof ability);
-        return CvSetNoError(error);
-    }
+    case DEVICE_FUNCTION_GET_ABILITY:
+        return copyAbility(command, abilities_, error);
     case DEVICE_FUNCTION_DO_COMMAND:
         return doScsiCommand(command, error);
     case SCSI_DEVICE_FUNCTION_RESET:

@@ -7,6 +7,7 @@
 
 #include <corvane.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/contract_check.h"
 #include "device/device_common.h"
 #include "device/os_driveinfo.h"
 
@@ -86,6 +88,15 @@ public:
     Snapshot snapshot() const;
     // capTransfer of the disk open now; the ability itself while it is away.
     uint32_t capTransfer(uint32_t ability) const;
+    // 'get ability' after the contract check: the ability the index names,
+    // with its largest transfer cut by capTransfer, copied into buffer 1.
+    template <typename Ability, std::size_t N>
+    int copyAbility(CvCommand* command, const std::array<Ability, N>& abilities, CvError* error) const {
+        Ability ability = abilities[static_cast<std::size_t>(DeviceContract_AbilityIndex(command))];
+        ability.maxTransferBytes = capTransfer(ability.maxTransferBytes);
+        std::memcpy(command->buffers[1], &ability, sizeof ability);
+        return CvSetNoError(error);
+    }
     uint64_t timeoutNs() const;
     void setTimeoutNs(uint64_t value);
 
