@@ -12,7 +12,6 @@
 namespace nvme_plugin {
 
 namespace {
-using passthrough::readBlock;
 using passthrough::writeBlock;
 
 // Path related status values (type 3) that the kernel posts itself when it
