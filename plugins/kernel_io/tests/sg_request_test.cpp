@@ -1,5 +1,5 @@
 // The SG_IO time-out conversion, what counts as the device's answer, and the
-// timed request over the simulated kernel (its time-outs and queue limits).
+// timed request over the simulated kernel.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <vector>
 
 #include "kernel_io/kernel_io.h"
 #include "kernel_io/sg_request.h"
@@ -80,61 +79,6 @@ TEST_F(TimedSgIoTest, ReportsTheKernelsRefusalOrZero) {
     EXPECT_EQ(0, header.status);
     header.interface_id = 'Q';  // not an SG_IO v3 header
     EXPECT_EQ(ENOSYS, passthrough::timedSgIo(fd, header, duration));
-    EXPECT_EQ(0, KernelIo_Close(fd));
-}
-
-// A command the kernel aborted after its time-out reads as status 0 in both
-// styles; the request still failed, and the next one is answered again.
-TEST_F(TimedSgIoTest, ATimedOutCommandIsAFailedRequest) {
-    addDrive<simdrive::ScsiDrive>("/dev/sdb", "kind=scsi; vendor=VT; product=SAS-900; serial=SGIO01; revision=V001");
-    const int fd = KernelIo_Open("/dev/sdb", O_RDWR);
-    ASSERT_GE(fd, 0);
-    uint8_t cdb[6] = {0x12, 0, 0, 0, 36, 0};  // INQUIRY
-    uint8_t data[36] = {};
-    for (auto report : {simdrive::SimKernel::TimeoutReport::OldKernel, simdrive::SimKernel::TimeoutReport::NewKernel}) {
-        kernel().timeOutNext("/dev/sdb", 1, report);
-        sg_io_hdr header{};
-        header.interface_id = 'S';
-        header.cmd_len = sizeof cdb;
-        header.cmdp = cdb;
-        header.dxfer_direction = SG_DXFER_FROM_DEV;
-        header.dxferp = data;
-        header.dxfer_len = sizeof data;
-        uint64_t duration = 0;
-        EXPECT_EQ(ETIMEDOUT, passthrough::timedSgIo(fd, header, duration));
-        EXPECT_EQ(0, header.status);
-        EXPECT_EQ(0, passthrough::timedSgIo(fd, header, duration));
-        EXPECT_EQ(0, header.resid);
-    }
-    EXPECT_EQ(0, KernelIo_Close(fd));
-}
-
-// The kernel refuses a request above the disk's queue limit before the device
-// sees it, and the seam reports the limit.
-TEST_F(TimedSgIoTest, TheQueueLimitIsReportedAndEnforced) {
-    addDrive<simdrive::ScsiDrive>("/dev/sdb", "kind=scsi; vendor=VT; product=SAS-900; serial=SGIO01; revision=V001");
-    const int fd = KernelIo_Open("/dev/sdb", O_RDWR);
-    ASSERT_GE(fd, 0);
-    uint32_t limit = 0;
-    EXPECT_EQ(-1, KernelIo_MaxTransfer(fd, &limit)) << "no limit known";
-    EXPECT_EQ(ENOENT, errno);
-    kernel().setQueueLimit("/dev/sdb", 120 * 1024);
-    ASSERT_EQ(0, KernelIo_MaxTransfer(fd, &limit));
-    EXPECT_EQ(120u * 1024, limit);
-
-    std::vector<uint8_t> data(120 * 1024 + 512);
-    uint8_t cdb[10] = {0x3C, 0x02, 0, 0, 0, 0, 0, 0, 0, 0};  // READ BUFFER: any answer will do
-    sg_io_hdr header{};
-    header.interface_id = 'S';
-    header.cmd_len = sizeof cdb;
-    header.cmdp = cdb;
-    header.dxfer_direction = SG_DXFER_FROM_DEV;
-    header.dxferp = data.data();
-    header.dxfer_len = static_cast<unsigned>(data.size());
-    uint64_t duration = 0;
-    EXPECT_EQ(EIO, passthrough::timedSgIo(fd, header, duration));
-    header.dxfer_len = 120 * 1024;
-    EXPECT_EQ(0, passthrough::timedSgIo(fd, header, duration));
     EXPECT_EQ(0, KernelIo_Close(fd));
 }
 
