@@ -63,7 +63,9 @@ void prepareCommandBlock(int32_t kind, const CvCommand* command) {
 }
 
 int checkAbilityRequest(int32_t kind, const CvCommand* command, int32_t abilityCount, CvError* error) {
-    uint32_t abilitySize = kind == DEVICE_CONTRACT_SCSI ? SCSI_ABILITY_SIZE : ATA_ABILITY_SIZE;
+    uint32_t abilitySize = kind == DEVICE_CONTRACT_SCSI   ? SCSI_ABILITY_SIZE
+                           : kind == DEVICE_CONTRACT_NVME ? NVME_ABILITY_SIZE
+                                                          : ATA_ABILITY_SIZE;
     if (command->bufferLengths[1] != abilitySize) {
         return CvSetError(error, CV_ERROR_INVALID_INPUT,
                           "Parameter buffer 1 is not exactly %d bytes long for 'get ability': %d",
@@ -96,6 +98,8 @@ void DeviceContract_InitRules(DeviceContractRules* rules, int32_t kind) {
         break;
     case DEVICE_CONTRACT_NVME:
         apply(rules, {NVME_DEVICE_FUNCTION_ADMIN_COMMAND, NVME_COMMAND_BLOCK_SIZE, "admin command"});
+        apply(rules, kCommonFunctions[DEVICE_FUNCTION_GET_ABILITY_COUNT]);
+        apply(rules, kCommonFunctions[DEVICE_FUNCTION_GET_ABILITY]);
         apply(rules, {NVME_DEVICE_FUNCTION_CONTROLLER_RESET, 0, "controller reset"});
         break;
     default:
@@ -136,8 +140,7 @@ int DeviceContract_CheckCommand(const DeviceContractRules* rules, CvCommand* com
             return CvSetError(error, CV_ERROR_INVALID_INPUT, "Null parameter buffer 0");
         }
     }
-    bool deviceKind = rules->kind == DEVICE_CONTRACT_ATA || rules->kind == DEVICE_CONTRACT_SCSI;
-    if (deviceKind && code == DEVICE_FUNCTION_GET_ABILITY) {
+    if (code == DEVICE_FUNCTION_GET_ABILITY) {
         return checkAbilityRequest(rules->kind, command, abilityCount, error) ? CvSetNoError(error) : 0;
     }
     if (isCommandFunction(rules->kind, code)) {

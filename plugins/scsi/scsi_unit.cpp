@@ -119,11 +119,8 @@ int ScsiUnit::execute(CvCommand* command, CvError* error) {
     case DEVICE_FUNCTION_GET_ABILITY_COUNT:
         writeBlock<int32_t>(command, kAbilityCount);
         return CvSetNoError(error);
-    case DEVICE_FUNCTION_GET_ABILITY: {
-        const ScsiAbility& ability = abilities_[static_cast<std::size_t>(DeviceContract_AbilityIndex(command))];
-        std::memcpy(command->buffers[1], &ability, sizeof ability);
-        return CvSetNoError(error);
-    }
+    case DEVICE_FUNCTION_GET_ABILITY:
+        return copyAbility(command, abilities_, error);
     case DEVICE_FUNCTION_DO_COMMAND:
         return doScsiCommand(command, error);
     case SCSI_DEVICE_FUNCTION_RESET:
@@ -183,7 +180,7 @@ int ScsiUnit::systemPath(CvCommand* command, CvError* error) {
     request.length = command->bufferLengths[1];
     request.timeoutNs = unit.timeoutNs;
     SgOutcome outcome = runSgCommand(unit.disk->fd(), request);
-    if (outcome.systemError != 0 && outcome.status == 0) {
+    if (outcome.systemError != 0) {
         return CvSetError(error, CV_ERROR_FAILED, "SCSI system aborted passthru: %d", outcome.systemError);
     }
     block->duration = outcome.durationNs;

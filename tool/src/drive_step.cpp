@@ -38,7 +38,7 @@ std::uint32_t LibraryTransferLimit(std::uint32_t typeMark, CvUID machine, Access
     case kMarkScsi:
         return ScsiTransferLimit(machine, path, error);
     case kMarkNvme:
-        return kNvmeTransferLimit;
+        return NvmeTransferLimit(machine, path, error);
     default:
         return kOtherTransferLimit;
     }

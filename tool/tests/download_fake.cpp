@@ -317,6 +317,8 @@ int DownloadFake::Execute(CvUID resource, CvUID service, CvCommand& command, CvE
     if (command.function == DEVICE_FUNCTION_GET_ABILITY_COUNT || command.function == DEVICE_FUNCTION_GET_ABILITY) {
         if (drive.kind != BusKind::Nvme)
             return Abilities(drive, command, error);
+        // An NVMe service that reports no abilities, as before they existed.
+        return CvSetError(&error, CV_ERROR_INVALID_INPUT, "Unsupported function code: %d", command.function);
     }
     switch (drive.kind) {
     case BusKind::Ata:

@@ -115,12 +115,14 @@ std::string KernelBed::addBlockDevice(const std::string& name, const Disk& disk)
 }
 
 void KernelBed::addDisk(const std::string& name, unsigned major, unsigned minor, const std::string& id,
-                        const std::string& description)
+                        const std::string& description, unsigned maxHwSectorsKb)
 {
     Disk disk{major, minor, id, description.find("kind=ata") != std::string::npos ? "ata" : "scsi", ""};
     disk.sysPath = addBlockDevice(name, disk);
     disks_[name] = disk;
-    nodes_ += "/dev/" + name + " " + description + "\n";
+    const std::string limit =
+        maxHwSectorsKb != 0 ? "[max_hw_sectors_kb=" + std::to_string(maxHwSectorsKb) + "] " : "";
+    nodes_ += "/dev/" + name + " " + limit + description + "\n";
 }
 
 void KernelBed::addSecondPath(const std::string& name, unsigned major, unsigned minor, const std::string& id,

@@ -40,9 +40,11 @@ public:
 
     // A whole disk "/dev/<name>" with device number major:minor and the
     // identity link "/dev/disk/by-id/<id>", answered by a drive of this
-    // description ("kind=ata; ..." is a libata disk, "kind=scsi; ..." a SCSI disk).
+    // description ("kind=ata; ..." is a libata disk, "kind=scsi; ..." a SCSI
+    // disk). A queue limit other than 0 makes the kernel refuse requests that
+    // move more than that many KiB, as a USB bridge's queue does.
     void addDisk(const std::string& name, unsigned major, unsigned minor, const std::string& id,
-                 const std::string& description);
+                 const std::string& description, unsigned maxHwSectorsKb = 0);
     // A second whole disk "/dev/<name>" that reaches the drive of disk `of`, as
     // the second port of a dual-ported disk does.
     void addSecondPath(const std::string& name, unsigned major, unsigned minor, const std::string& id,

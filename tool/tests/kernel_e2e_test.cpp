@@ -195,6 +195,30 @@ TEST_F(KernelE2e, DisksLeavingAndReturningWhileTheOperatorChooses)
     EXPECT_EQ(bed->savedRevision("ata", "KATA003"), "");
 }
 
+// A disk whose queue takes 120 KiB a request, as behind a USB 2 bridge: the
+// drive would take 256 KiB segments and the library 128 KiB, yet firmstep
+// sends what the kernel carries, and the whole image arrives.
+TEST(KernelE2eQueueLimit, SegmentsFitTheDisksQueue)
+{
+    const std::string unavailable = KernelBedUnavailable();
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
+    KernelBed bed;
+    bed.addDisk("sda", 8, 0, "ata-VT-2000_Series_KUSB001",
+                "kind=ata; model=VT-2000 Series; serial=KUSB001; revision=VT01; oui=0x02A001; "
+                "max_download_blocks=512",
+                120);
+    bed.writeImage("fw.bin", "VT", "VT02", 300 * 1024);
+
+    const ProgramResult result = bed.run({"fw.bin", "-batch_mode"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("Device 0 = VT-2000 Series  KUSB001  FW VT01\n"
+                                 "  Downloading firmware (I/O transfer length = 122880) ...\n"),
+              std::string::npos)
+        << result.output;
+    EXPECT_EQ(bed.savedRevision("ata", "KUSB001"), "VT02") << result.output;
+}
+
 // The shipped configuration (next to the program) on a machine like the build
 // machines: a mounted system disk and a disk of another maker, no VT drive. It
 // loads every plug-in it names and ends with the no-drives report alone, its

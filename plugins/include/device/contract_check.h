@@ -58,7 +58,8 @@ CRT_STATIC_ASSERT(sizeof(DeviceContractRules) == 4 + 56 * DEVICE_CONTRACT_FUNCTI
  * SCSI: functions 0 to 14; 7, 13 and 14 served without a length check (the
  *   server refuses them with its own message), 9 and 10 too (the server's own
  *   checks come first, then DeviceContract_CheckBlockLength).
- * NVMe: function 1 ('admin command', 104 bytes) and 7 ('controller reset', no buffer 0).
+ * NVMe: function 1 ('admin command', 104 bytes), 4 and 5 ('get ability count',
+ *   'get ability' with a 16-byte NvmeAbility) and 7 ('controller reset', no buffer 0).
  * An unknown kind leaves every function unserved. */
 void DeviceContract_InitRules(DeviceContractRules* rules, int32_t kind);
 

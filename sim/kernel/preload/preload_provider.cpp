@@ -52,8 +52,10 @@ void populate() {
     for (const simdrive::NodeEntry& node : nodes) {
         if (!node.sameAs.empty()) {
             // A second node of a drive made on an earlier line.
-            if (const auto found = byNode.find(node.sameAs); found != byNode.end())
+            if (const auto found = byNode.find(node.sameAs); found != byNode.end()) {
                 kernel.addNode(node.path, found->second);
+                kernel.setQueueLimit(node.path, node.queueLimit);
+            }
             continue;
         }
         std::shared_ptr<simdrive::SimDrive> drive = simdrive::createDrive(node.description, store, error);
@@ -61,7 +63,10 @@ void populate() {
             report("node '" + node.path + "': " + error);
             continue;
         }
-        for (const std::string& path : simdrive::nodePaths(node)) kernel.addNode(path, drive);
+        for (const std::string& path : simdrive::nodePaths(node)) {
+            kernel.addNode(path, drive);
+            kernel.setQueueLimit(path, node.queueLimit);
+        }
         byNode[node.path] = drive;
     }
 }
