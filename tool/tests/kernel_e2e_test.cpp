@@ -112,6 +112,30 @@ TEST_F(KernelE2e, ListsEachDriveOnceThroughThePassThroughPlugins)
     EXPECT_TRUE(Has(debug, "Non-VT drive\n  Model String = ATA Acme Disk 500\n  Serial Number= ACM0001\n"));
 }
 
+// NVMe namespaces that the kernel places among the virtual devices: a
+// dual-ported drive under native multipath (namespace nvme1n1 of subsystem 1,
+// reached through controllers nvme3, which is resetting, and nvme4) and a
+// namespace over fabrics without multipath. Each is listed once as NVMe, its
+// commands going to a live controller: the simulated kernel answers only on
+// the live controllers' nodes, and there is no "nvme1" that the number suggests.
+TEST_F(KernelE2e, MultipathAndFabricsNamespacesAreListedThroughALiveController)
+{
+    bed->addVirtualNvme("nvme1n1", 10, "nvme-VT_NVMe_Dual_KNVM002", "/devices/virtual/nvme-subsystem/nvme-subsys1",
+                        {{"nvme3", "resetting"}, {"nvme4", "live"}},
+                        "kind=nvme; model=VT NVMe Dual; serial=KNVM002; revision=VT01; oui=0x02A003");
+    bed->addVirtualNvme("nvme5n1", 11, "nvme-VT_NVMe_Fabric_KNVM003", "/devices/virtual/nvme-fabrics/ctl/nvme5",
+                        {{"nvme5", "live"}},
+                        "kind=nvme; model=VT NVMe Fabric; serial=KNVM003; revision=VT01; oui=0x02A003");
+    const ProgramResult result = bed->run({"-list"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(Has(result, "Number of VT drives found = 6\n")) << result.output;
+    for (const char* serial : {"KNVM002", "KNVM003"}) {
+        const std::vector<std::string> rows = LinesWith(result.output, serial);
+        ASSERT_EQ(rows.size(), 1u) << result.output;
+        EXPECT_EQ(rows[0].substr(rows[0].size() - 4), "NVMe") << rows[0];
+    }
+}
+
 // Deferred download and activation on every VT drive (SCSI write buffer mode
 // 14, then mode 15), the NVMe image committed for activation at the next
 // reset and the controller reset. The image takes 10 segments on the ATA
