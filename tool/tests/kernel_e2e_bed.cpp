@@ -242,7 +242,13 @@ Environment KernelBed::prepare() const
     // which the program inherits.
     return {{"LD_PRELOAD", std::string(UMOCKDEV_PRELOAD) + ":" + SIM_KERNEL_PRELOAD},
             {"SIM_KERNEL_NODES", table.string()},
-            {"SIM_KERNEL_STATE_DIR", (dir_.path() / "state").string()}};
+            {"SIM_KERNEL_STATE_DIR", (dir_.path() / "state").string()},
+            {"SIM_KERNEL_FIRST_ANSWER_DELAY_MS", std::to_string(answerDelayMs_)}};
+}
+
+void KernelBed::writeConfiguration(const std::string& text)
+{
+    WriteFile(dir_.path() / "firmstep.ini", text);
 }
 
 void KernelBed::useConfiguration(const std::filesystem::path& source)

@@ -69,6 +69,10 @@ public:
 
     // Replaces the bed's "firmstep.ini" with a copy of another configuration.
     void useConfiguration(const std::filesystem::path& source);
+    // Replaces the bed's "firmstep.ini" with this text.
+    void writeConfiguration(const std::string& text);
+    // The first SG_IO or NVMe admin request on each open disk takes this long.
+    void setFirstAnswerDelay(int milliseconds) { answerDelayMs_ = milliseconds; }
 
     // Runs firmstep in the bed's directory with "-cfg firmstep.ini" appended.
     ProgramResult run(std::vector<std::string> args) const;
@@ -114,6 +118,7 @@ private:
     std::string nodes_;       // the simulated kernel's node table
     std::string mountTable_;  // /proc/self/mountinfo
     std::map<std::string, Disk> disks_;  // by name
+    int answerDelayMs_ = 0;
 };
 
 }  // namespace firmstep::test

@@ -6,6 +6,7 @@
 // loads cvpl-simdrive: every command crosses the plug-ins' kernel seam.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
@@ -217,6 +218,44 @@ TEST_F(KernelE2e, DisksLeavingAndReturningWhileTheOperatorChooses)
     EXPECT_EQ(LinesWith(result.output, "ServiceName='ata/device'").size(), 3u * 2);
     EXPECT_EQ(bed->savedRevision("ata", "KATA001"), "VT02");
     EXPECT_EQ(bed->savedRevision("ata", "KATA003"), "");
+}
+
+// Many disks whose drives are slow to answer: every VT drive present at the
+// start is listed, in every run. With the shipped configuration the first disk
+// scan is waited for; with the OS devices plug-in loaded last, every probe of
+// the pass-through plug-ins runs on the framework's work thread after loading
+// (far longer than the one-second settle) and firmstep waits for them.
+TEST(KernelE2eMany, EverySlowDiskPresentAtTheStartIsListed)
+{
+    const std::string unavailable = KernelBedUnavailable();
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
+    KernelBed bed;
+    constexpr int kDisks = 32;
+    for (int i = 0; i < kDisks; ++i) {
+        const std::string name = i < 26 ? std::string("sd") + char('a' + i) : std::string("sda") + char('a' + i - 26);
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "KMANY%02d", i);
+        bed.addDisk(name, i < 16 ? 8 : 65, (i % 16) * 16, std::string("ata-VT-2000_Series_") + serial,
+                    std::string("kind=ata; model=VT-2000 Series; serial=") + serial + "; revision=VT01; oui=0x02A001");
+    }
+    bed.setFirstAnswerDelay(40);
+    const std::string expected = "Number of VT drives found = " + std::to_string(kDisks) + "\n";
+
+    bed.useConfiguration(std::filesystem::path(FIRMSTEP_PROGRAM).parent_path() / "firmstep.ini");
+    const ProgramResult shipped = bed.run({"-list"});
+    EXPECT_EQ(shipped.status, 0);
+    EXPECT_NE(shipped.output.find(expected), std::string::npos) << shipped.output;
+
+    bed.writeConfiguration("[Corvane]\n"
+                           "Plugins=cvpl-local,cvpl-ata,cvpl-scsi,cvpl-nvme,cvpl-os-devices\n"
+                           "Connections=cv-local://localhost\n\n"
+                           "[cvpl-os-devices]\n"
+                           "ScanTimeout=-1\n");
+    const ProgramResult probedLater = bed.run({"-list"});
+    EXPECT_EQ(probedLater.status, 0);
+    EXPECT_NE(probedLater.output.find(expected), std::string::npos) << probedLater.output;
+    EXPECT_EQ(LinesWith(probedLater.output, "KMANY").size(), static_cast<std::size_t>(kDisks));
 }
 
 // The shipped configuration (next to the program) on a machine like the build
