@@ -2,11 +2,10 @@
 #include "nvme_path.h"
 
 #include <corvane.h>
-#include <dirent.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -70,13 +69,10 @@ class SystemSysfs final : public SysfsView {
 public:
     std::vector<std::string> list(const std::string& path) const override {
         std::vector<std::string> names;
-        DIR* directory = ::opendir(path.c_str());
-        if (directory == nullptr) return names;
-        while (const dirent* entry = ::readdir(directory)) {
-            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
-                names.emplace_back(entry->d_name);
-        }
-        ::closedir(directory);
+        std::error_code error;
+        for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end;
+             entry.increment(error))
+            names.push_back(entry->path().filename());
         return names;
     }
     std::optional<std::string> read(const std::string& path) const override {
