@@ -39,7 +39,8 @@ void WaitForFirstScan(PluginState& state)
     else if (state.scanTimeout > 0 && !state.populateChanged.wait_for(lock, std::chrono::seconds(state.scanTimeout), done))
         // Disks the scan finds from now on come as hot-plug events, possibly
         // after a client has looked: say so.
-        CvLog(CV_LOG_WARNING, "The first disk scan has not finished after %d seconds; disks it finds later are added then",
+        CvLog(CV_LOG_WARNING,
+              "The first disk scan has not finished after %d seconds; disks it finds later are added as it finds them",
               static_cast<int>(state.scanTimeout));
 }
 
