@@ -35,8 +35,11 @@ void WaitForFirstScan(PluginState& state)
 {
     std::unique_lock lock(state.populateMutex);
     const auto done = [&] { return state.populated; };
-    if (state.scanTimeout < 0) state.populateChanged.wait(lock, done);
-    else if (state.scanTimeout > 0 && !state.populateChanged.wait_for(lock, std::chrono::seconds(state.scanTimeout), done))
+    if (state.scanTimeout < 0) {
+        state.populateChanged.wait(lock, done);
+        return;
+    }
+    if (state.scanTimeout > 0 && !state.populateChanged.wait_for(lock, std::chrono::seconds(state.scanTimeout), done))
         // Disks the scan finds from now on come as hot-plug events, possibly
         // after a client has looked: say so.
         CvLog(CV_LOG_WARNING,

@@ -1,8 +1,8 @@
 // The one seam between the OS devices plug-in and the system: enumeration of
 // whole disks and their hot-plug events (libudev in production), plain file
 // and directory reads (sysfs and the mount table), udev properties, and checks
-// that a disk node can be opened and whether the kernel holds it. Production code uses UdevSystem; tests hand the plug-in a
-// scripted population instead.
+// that a disk node can be opened and whether the kernel holds it. Production
+// code uses UdevSystem; tests hand the plug-in a scripted population instead.
 #pragma once
 
 #include <hostport/hostport_api.h>

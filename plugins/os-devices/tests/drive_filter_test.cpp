@@ -122,7 +122,8 @@ TEST_F(DriveFilterTest, MembersOfVolumeManagersAndMultiDeviceFileSystemsCountAsM
 
     // Each refusal says why, at information level.
     const auto lines = log.lines();
-    for (const char* reason : {"Leaving out /dev/sdj: dm-3 is built on it", "Leaving out /dev/sdk: md127 is built on it",
+    for (const char* reason : {"Leaving out /dev/sdj: dm-3 is built on it",
+                               "Leaving out /dev/sdk: md127 is built on it",
                                "Leaving out /dev/sdm: sdm belongs to the mounted btrfs file system 4f3c-uuid",
                                "Leaving out /dev/sdn: sdn1 belongs to the imported ZFS pool tank",
                                "Leaving out /dev/sdp: sdp is held exclusively by the kernel"})

@@ -188,7 +188,8 @@ TEST_F(OsDevicesTest, MultipathAndFabricsNamespacesAreDisks)
     EXPECT_STREQ("/dev/nvme3n1", Info(Resource("device:1"))->diskPath);
 
     // A namespace connected later is followed too.
-    system.AddDisk("nvme4n1", 259, 8, "nvme-VT_Fabrics_4").devPath = "/devices/virtual/nvme-subsystem/nvme-subsys4/nvme4n1";
+    system.AddDisk("nvme4n1", 259, 8, "nvme-VT_Fabrics_4").devPath =
+        "/devices/virtual/nvme-subsystem/nvme-subsys4/nvme4n1";
     system.Run(os_devices::DiskEvent{"add", "/devices/virtual/nvme-subsystem/nvme-subsys4/nvme4n1", "/dev/nvme4n1"});
     EXPECT_EQ(3u, ResourceNames().size());
 }
