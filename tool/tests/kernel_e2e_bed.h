@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kernel_e2e_session.h"
@@ -57,9 +58,23 @@ public:
     // names as many with "namespaces=").
     void addNvme(const std::string& controller, unsigned minor, const std::string& id,
                  const std::string& description, unsigned namespaces = 1);
+    // NVMe namespace "/dev/<name>" where the kernel puts it among the virtual
+    // devices: under its subsystem with native multipath (`parent`
+    // "/devices/virtual/nvme-subsystem/nvme-subsys1", whose directory links
+    // the controllers) or under its fabrics controller without it (`parent`
+    // "/devices/virtual/nvme-fabrics/ctl/nvme3", the one controller). The
+    // controllers come with their states ("live", "resetting", ...); the
+    // drive answers on the node of each live one only.
+    void addVirtualNvme(const std::string& name, unsigned minor, const std::string& id, const std::string& parent,
+                        const std::vector<std::pair<std::string, std::string>>& controllers,
+                        const std::string& description);
 
     // Replaces the bed's "firmstep.ini" with a copy of another configuration.
     void useConfiguration(const std::filesystem::path& source);
+    // Replaces the bed's "firmstep.ini" with this text.
+    void writeConfiguration(const std::string& text);
+    // The first SG_IO or NVMe admin request on each open disk takes this long.
+    void setFirstAnswerDelay(int milliseconds) { answerDelayMs_ = milliseconds; }
 
     // Runs firmstep in the bed's directory with "-cfg firmstep.ini" appended.
     ProgramResult run(std::vector<std::string> args) const;
@@ -88,7 +103,10 @@ private:
         std::string sysPath;  // "/sys/devices/<name>"
     };
 
-    std::string addBlockDevice(const std::string& name, const Disk& disk);
+    std::string addBlockDevice(const std::string& name, const Disk& disk, const std::string& parent = "");
+    // An NVMe controller's character device in sysfs, with its state.
+    std::string addController(const std::string& name, const std::string& state);
+    void addFromRecord(const std::string& record);
     std::filesystem::path root() const;
     // Writes the node and mount tables and names them to the program.
     Environment prepare() const;
@@ -102,6 +120,7 @@ private:
     std::string nodes_;       // the simulated kernel's node table
     std::string mountTable_;  // /proc/self/mountinfo
     std::map<std::string, Disk> disks_;  // by name
+    int answerDelayMs_ = 0;
 };
 
 }  // namespace firmstep::test

@@ -6,6 +6,7 @@
 // loads cvpl-simdrive: every command crosses the plug-ins' kernel seam.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
@@ -110,6 +111,30 @@ TEST_F(KernelE2e, ListsEachDriveOnceThroughThePassThroughPlugins)
         << debug.output;
     EXPECT_TRUE(Has(debug, "Non-VT drive\n  Model String = Acme Disk 500\n  Serial Number= ACM0001\n"));
     EXPECT_TRUE(Has(debug, "Non-VT drive\n  Model String = ATA Acme Disk 500\n  Serial Number= ACM0001\n"));
+}
+
+// NVMe namespaces that the kernel places among the virtual devices: a
+// dual-ported drive under native multipath (namespace nvme1n1 of subsystem 1,
+// reached through controllers nvme3, which is resetting, and nvme4) and a
+// namespace over fabrics without multipath. Each is listed once as NVMe, its
+// commands going to a live controller: the simulated kernel answers only on
+// the live controllers' nodes, and there is no "nvme1" that the number suggests.
+TEST_F(KernelE2e, MultipathAndFabricsNamespacesAreListedThroughALiveController)
+{
+    bed->addVirtualNvme("nvme1n1", 10, "nvme-VT_NVMe_Dual_KNVM002", "/devices/virtual/nvme-subsystem/nvme-subsys1",
+                        {{"nvme3", "resetting"}, {"nvme4", "live"}},
+                        "kind=nvme; model=VT NVMe Dual; serial=KNVM002; revision=VT01; oui=0x02A003");
+    bed->addVirtualNvme("nvme5n1", 11, "nvme-VT_NVMe_Fabric_KNVM003", "/devices/virtual/nvme-fabrics/ctl/nvme5",
+                        {{"nvme5", "live"}},
+                        "kind=nvme; model=VT NVMe Fabric; serial=KNVM003; revision=VT01; oui=0x02A003");
+    const ProgramResult result = bed->run({"-list"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(Has(result, "Number of VT drives found = 6\n")) << result.output;
+    for (const char* serial : {"KNVM002", "KNVM003"}) {
+        const std::vector<std::string> rows = LinesWith(result.output, serial);
+        ASSERT_EQ(rows.size(), 1u) << result.output;
+        EXPECT_EQ(rows[0].substr(rows[0].size() - 4), "NVMe") << rows[0];
+    }
 }
 
 // Deferred download and activation on every VT drive (SCSI write buffer mode
@@ -217,6 +242,44 @@ TEST(KernelE2eQueueLimit, SegmentsFitTheDisksQueue)
               std::string::npos)
         << result.output;
     EXPECT_EQ(bed.savedRevision("ata", "KUSB001"), "VT02") << result.output;
+}
+
+// Many disks whose drives are slow to answer: every VT drive present at the
+// start is listed, in every run. With the shipped configuration the first disk
+// scan is waited for; with the OS devices plug-in loaded last, every probe of
+// the pass-through plug-ins runs on the framework's work thread after loading
+// (far longer than the one-second settle) and firmstep waits for them.
+TEST(KernelE2eMany, EverySlowDiskPresentAtTheStartIsListed)
+{
+    const std::string unavailable = KernelBedUnavailable();
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
+    KernelBed bed;
+    constexpr int kDisks = 32;
+    for (int i = 0; i < kDisks; ++i) {
+        const std::string name = i < 26 ? std::string("sd") + char('a' + i) : std::string("sda") + char('a' + i - 26);
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "KMANY%02d", i);
+        bed.addDisk(name, i < 16 ? 8 : 65, (i % 16) * 16, std::string("ata-VT-2000_Series_") + serial,
+                    std::string("kind=ata; model=VT-2000 Series; serial=") + serial + "; revision=VT01; oui=0x02A001");
+    }
+    bed.setFirstAnswerDelay(40);
+    const std::string expected = "Number of VT drives found = " + std::to_string(kDisks) + "\n";
+
+    bed.useConfiguration(std::filesystem::path(FIRMSTEP_PROGRAM).parent_path() / "firmstep.ini");
+    const ProgramResult shipped = bed.run({"-list"});
+    EXPECT_EQ(shipped.status, 0);
+    EXPECT_NE(shipped.output.find(expected), std::string::npos) << shipped.output;
+
+    bed.writeConfiguration("[Corvane]\n"
+                           "Plugins=cvpl-local,cvpl-ata,cvpl-scsi,cvpl-nvme,cvpl-os-devices\n"
+                           "Connections=cv-local://localhost\n\n"
+                           "[cvpl-os-devices]\n"
+                           "ScanTimeout=-1\n");
+    const ProgramResult probedLater = bed.run({"-list"});
+    EXPECT_EQ(probedLater.status, 0);
+    EXPECT_NE(probedLater.output.find(expected), std::string::npos) << probedLater.output;
+    EXPECT_EQ(LinesWith(probedLater.output, "KMANY").size(), static_cast<std::size_t>(kDisks));
 }
 
 // The shipped configuration (next to the program) on a machine like the build

@@ -17,17 +17,6 @@ namespace {
 using passthrough_test::PassThroughTest;
 using simdrive::NvmeDrive;
 
-TEST(NvmeControllerPath, NamespaceToController) {
-    using nvme_plugin::controllerPath;
-    EXPECT_EQ("/dev/nvme0", controllerPath("/dev/nvme0n1"));
-    EXPECT_EQ("/dev/nvme12", controllerPath("/dev/nvme12n3"));
-    EXPECT_EQ("", controllerPath("/dev/nvme0"));
-    EXPECT_EQ("", controllerPath("/dev/nvme0n1p2"));
-    EXPECT_EQ("", controllerPath("/dev/nvmen1"));
-    EXPECT_EQ("", controllerPath("/dev/sda"));
-    EXPECT_EQ("", controllerPath(""));
-}
-
 class NvmePluginTest : public PassThroughTest {
 protected:
     void SetUp() override {
