@@ -291,7 +291,7 @@ TEST_F(NvmeDownloadTest, FailedDownloadStillPrintsTheRefreshedIdentity)
                         "  FAILURE: Firmware image download failed\n"
                         "  Error Code: 7\n");
     EXPECT_EQ(failures_, 1);
-    EXPECT_EQ(exitStatus_, kExitLastDriveFailed);
+    EXPECT_EQ(exitStatus_, kExitAllDrivesFailed);
 }
 
 TEST_F(NvmeDownloadTest, FailedResetFailsTheDriveAndFailedRefreshIsReported)
