@@ -278,5 +278,35 @@ TEST(E2eNvme, CommitResetAndWarnings)
     EXPECT_TRUE(Has(result, "NVMe Controller Reset Summary\n"));
 }
 
+// Commit action 3 on drives that cannot activate without a reset: each answers
+// with the reset it needs. The image is committed all the same, the note names
+// the reset, and "-flags 4" goes on to the reset that brings the new revision up.
+TEST(E2eNvme, CommitStatusesThatAskForAReset)
+{
+    const std::string drive = "kind=nvme; model=VT NVMe 3000; revision=VT01; oui=0x02A003; activation_reset=";
+    const Farm farm({{"conv", drive + "conventional; serial=NVR0001"},
+                     {"subs", drive + "subsystem; serial=NVR0002"},
+                     {"ctrl", drive + "controller; serial=NVR0003"}});
+    farm.writeImage("fw.bin", "VT", "VT02", 8192);
+
+    const ProgramResult result = farm.run({"fw.bin", "-batch_mode", "-flags", "6", "-nvme_ca", "3"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    const char* resets[] = {"a conventional reset", "an NVM subsystem reset", "a controller level reset"};
+    for (int i = 0; i < 3; ++i) {
+        const std::string serial = "NVR000" + std::to_string(i + 1);
+        EXPECT_TRUE(Has(result, "  SUCCESS: NVMe firmware commit completed successfully\n"
+                                "  NOTE: The firmware was committed; the drive needs " +
+                                    std::string(resets[i]) +
+                                    " to run it\n"
+                                    "  SUCCESS: NVMe reset completed successfully\n"
+                                    "  VT NVMe 3000  " +
+                                    serial + "  FW VT02\n"))
+            << result.output;
+        EXPECT_EQ(farm.savedRevision("nvme", serial), "VT02");
+    }
+    EXPECT_FALSE(Has(result, "FAILURE"));
+    EXPECT_TRUE(Has(result, "  Successful Activations =   3\n  Failed Activations     =   0\n")) << result.output;
+}
+
 }  // namespace
 }  // namespace firmstep::test

@@ -328,16 +328,38 @@ TEST_F(NvmeDownloadTest, TransferLengthOfPartialWordsIsRefusedBeforeAnyCommand)
 
 TEST_F(NvmeDownloadTest, CommitRefusesSlotsAndActionsAboveSeven)
 {
-    EXPECT_EQ(NvmeCommit(kFakeMachine, kPath, 8, 0, error_), 0);
+    ActivationReset needed = ActivationReset::None;
+    EXPECT_EQ(NvmeCommit(kFakeMachine, kPath, 8, 0, needed, error_), 0);
     EXPECT_STREQ(error_.message, "Firmware commit failed; invalid slot or action");
     EXPECT_EQ(error_.code, 4);
     EXPECT_TRUE(fake_.Sent().empty());
 
     drive_.refuseAllActivations = true;
     drive_.nvmeStatusField = 0x020D;
-    EXPECT_EQ(NvmeCommit(kFakeMachine, kPath, 1, 3, error_), 0);
+    EXPECT_EQ(NvmeCommit(kFakeMachine, kPath, 1, 3, needed, error_), 0);
     EXPECT_STREQ(error_.message, "Firmware activate failed");
     EXPECT_EQ(error_.code, 6);
+    EXPECT_EQ(needed, ActivationReset::None);
+}
+
+// A commit whose status asks for a reset committed the image: a success that
+// says which reset, even with the do-not-retry bit set. Without "-flags 4" the
+// tool sends no reset.
+TEST_F(NvmeDownloadTest, CommitThatNeedsAResetIsACommit)
+{
+    drive_.refuseActivations = 1;
+    drive_.nvmeStatusField = (0x4000 | 0x10B) << 1 | NVME_PHASE_TAG;
+    state_->flags = kFlagActivate;
+    options_.nvmeCommitAction = 3;
+    Step(0);
+    EXPECT_EQ(Output(), "Device 0 = VT NVMe 960  SN0001  FW OLD1\n"
+                        "  SUCCESS: NVMe firmware commit completed successfully\n"
+                        "  NOTE: The firmware was committed; the drive needs a conventional reset to run it\n"
+                        "  VT NVMe 960  SN0001  FW OLD1\n"
+                        "\n");
+    EXPECT_EQ(fake_.FirmwareCommands().size(), 1u);
+    EXPECT_EQ(successes_, 1);
+    EXPECT_EQ(exitStatus_, kExitSuccess);
 }
 
 }  // namespace
