@@ -134,8 +134,8 @@ std::string setActivationReset(std::string_view value, DriveDescription& drive) 
     return "not conventional, subsystem or controller: '" + std::string(value) + "'";
 }
 
-const std::array<KeyRule, 28>& keyRules() {
-    static const std::array<KeyRule, 28> rules = {{
+const std::array<KeyRule, 29>& keyRules() {
+    static const std::array<KeyRule, 29> rules = {{
         {"model", kAta | kNvme, textField(&DriveDescription::model, 40, true)},
         {"vendor", kScsi, textField(&DriveDescription::vendor, 8, true)},
         {"product", kScsi, textField(&DriveDescription::product, 16, true)},
@@ -163,6 +163,7 @@ const std::array<KeyRule, 28>& keyRules() {
         {"fault.refuse_dma", kAta, toggle(&FaultPlan::refuseDma)},
         {"fault.delay_ms", kAll, faultNumber(&FaultPlan::delayMs, 600000)},
         {"fault.gone", kAll, toggle(&FaultPlan::gone)},
+        {"fault.unit_attention_to_sender", kScsi, toggle(&FaultPlan::unitAttentionToSender)},
         {"kind", kAll, [](std::string_view, DriveDescription&) { return std::string(); }},
     }};
     return rules;

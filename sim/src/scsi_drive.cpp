@@ -68,7 +68,10 @@ BusResult ScsiDrive::execute(const ScsiRequest& request, ScsiReply& reply) {
     case scsi::kOpReadCapacity10: readCapacity10(request, reply); break;
     case scsi::kOpServiceActionIn16: readCapacity16(request, reply); break;
     case scsi::kOpReportLuns: reportLuns(request, reply); break;
-    case scsi::kOpWriteBuffer: writeBuffer(request, reply); break;
+    case scsi::kOpWriteBuffer:
+        writeBuffer(request, reply);
+        tellSender(request, reply, request.cdb[1] & 0x1F);
+        break;
     default:
         invalidOpcode(reply);
         break;
@@ -78,11 +81,20 @@ BusResult ScsiDrive::execute(const ScsiRequest& request, ScsiReply& reply) {
 
 bool ScsiDrive::unitAttentionPending(uint32_t nexus) {
     auto [entry, inserted] = nexusGeneration_.try_emplace(nexus, microcodeGeneration_);
-    return !inserted && entry->second < microcodeGeneration_;
+    return senderAttention_.count(nexus) != 0 || (!inserted && entry->second < microcodeGeneration_);
 }
 
 void ScsiDrive::clearUnitAttention(uint32_t nexus) {
     nexusGeneration_[nexus] = microcodeGeneration_;
+    senderAttention_.erase(nexus);
+}
+
+void ScsiDrive::tellSender(const ScsiRequest& request, const ScsiReply& reply, uint8_t mode) {
+    bool activates = mode == scsi::kWbDownloadSave || mode == scsi::kWbOffsetsSaveActivate ||
+                     mode == scsi::kWbActivateDeferred;
+    if (unitAttentionToSender() && activates && reply.status == scsi::kStatusGood) {
+        senderAttention_.insert(request.nexus);
+    }
 }
 
 void ScsiDrive::microcodeChanged(uint32_t activator) {

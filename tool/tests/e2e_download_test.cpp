@@ -222,6 +222,30 @@ TEST(E2eScsi, ImageInThreeWriteBufferCommands)
     EXPECT_EQ(farm.savedRevision("scsi", "SAS0001"), "VT02");
 }
 
+// A drive that answers the sender's next command after every microcode
+// segment with UNIT ATTENTION: each later segment is sent again and the
+// download goes on from it, not from the start, and the drive takes the image.
+TEST(E2eScsi, UnitAttentionAfterEachSegmentIsSentAgain)
+{
+    const Farm farm({{"sas", Sas("SAS0003") + "; fault.unit_attention_to_sender=yes"}});
+    farm.writeImage("fw.bin", "VT SAS", "VT02", 40000);
+
+    const ProgramResult result = farm.run({"fw.bin", "-batch_mode", "-debug"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    const std::string again = "SCSI Sense[17]= 0 (0x0)\nSCSI unit attention: sending the command again\n";
+    EXPECT_TRUE(Has(result, WriteBuffer(7, 0, 16384) + WriteBuffer(7, 16384, 16384) + "SCSI Status = 2\n"))
+        << result.output;
+    EXPECT_TRUE(Has(result, "SCSI Sense[2]= 6 (0x6)\n"));
+    EXPECT_TRUE(Has(result, again + WriteBuffer(7, 32768, 7232) + "SCSI Status = 2\n"));
+    EXPECT_TRUE(Has(result, again + "  SUCCESS: Firmware download completed successfully\n"));
+    EXPECT_EQ(LinesWith(result.output, "SCSI unit attention").size(), 2u) << result.output;
+    EXPECT_EQ(LinesWith(result.output, "SCSI CDB[0]= 59").size(), 3u);  // one per segment: resends print no CDB
+    EXPECT_EQ(LinesWith(result.output, "Retry attempt").size(), 0u);
+    EXPECT_TRUE(Has(result, "  SUCCESS: Firmware download completed successfully\n"
+                            "  VT SAS-900  SAS0003  FW VT02\n"));
+    EXPECT_EQ(farm.savedRevision("scsi", "SAS0003"), "VT02");
+}
+
 // Mode 46 reaches the drive as 14 (deferred download), which the activation
 // (mode 0x0F) then applies. "-flags 2" without an image sends only mode 0x0F,
 // which the drive refuses when nothing is waiting.

@@ -1,6 +1,7 @@
 // The SCSI and NVMe updates as the drive receives them: WRITE BUFFER segments
 // and modes, Firmware Image Download dwords, commit, reset and their warnings.
 #include "download_test_support.h"
+#include "drive_identity.h"
 #include "exit_status.h"
 #include "nvme_admin.h"
 #include "nvme_update.h"
@@ -154,6 +155,47 @@ TEST_F(ScsiDownloadTest, RefusedActivationAndUndeliveredActivation)
     EXPECT_EQ(ScsiActivate(kFakeMachine, kPath, false, error_), 0);
     EXPECT_STREQ(error_.message, "Firmware activate failed");
     EXPECT_EQ(error_.code, -1);
+}
+
+// A command met by UNIT ATTENTION was not performed: it is sent again, up to
+// three times, and the update goes on from it. A fourth one in a row is the
+// device's answer, reported with its status.
+TEST_F(ScsiDownloadTest, UnitAttentionIsSentAgainThreeTimesAtMost)
+{
+    const std::string file = WriteImage("fw.bin", 40000);
+    options_.firmwareFile = file.c_str();
+    state_->flags = kFlagFirmwareFile | kFlagActivate;
+    drive_.unitAttentions = 3;
+    Step(0);
+    EXPECT_EQ(successes_, 1);
+    const auto sent = fake_.FirmwareCommands();
+    ASSERT_EQ(sent.size(), 7u);  // the first segment four times, two more, the activation
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(CdbNumber(sent[i].As<ScsiCommandBlock>(), 3), 0u);
+    EXPECT_EQ(CdbNumber(sent[4].As<ScsiCommandBlock>(), 3), 16384u);
+    EXPECT_EQ(sent[6].As<ScsiCommandBlock>().cdb[1], 0x0F);
+    EXPECT_EQ(Output().find("FAILURE"), std::string::npos) << Output();
+
+    drive_.unitAttentions = 3;
+    EXPECT_EQ(ScsiActivate(kFakeMachine, kPath, false, error_), 1);
+    drive_.unitAttentions = 4;
+    EXPECT_EQ(ScsiActivate(kFakeMachine, kPath, false, error_), 0);
+    EXPECT_STREQ(error_.message, "Firmware activate failed");
+    EXPECT_EQ(error_.code, 2);
+    EXPECT_EQ(drive_.unitAttentions, 0);
+
+    drive_.unitAttentions = 4;
+    std::vector<std::uint8_t> image(512);
+    EXPECT_EQ(ScsiDownload(kFakeMachine, kPath, image, 512, 7, false, error_), 0);
+    EXPECT_STREQ(error_.message, "Firmware download failed");
+    EXPECT_EQ(error_.code, 2);
+
+    // An identity read whose INQUIRY never gets through fails instead of
+    // reading the untouched buffer as the drive's identity.
+    drive_.unitAttentions = 4;
+    DriveIdentity identity{};
+    EXPECT_EQ(ReadScsiIdentity(kFakeMachine, kPath, identity, error_), 0);
+    EXPECT_STREQ(error_.message, "INQUIRY failed; the device keeps reporting unit attention");
 }
 
 TEST_F(ScsiDownloadTest, ImagesOfSixteenMebibytesAreRefusedBeforeAnyCommand)

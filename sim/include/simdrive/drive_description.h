@@ -25,7 +25,8 @@
 //   fwug                   nvme: update granularity, 4 KiB units      (0)
 //   namespaces             nvme: 1 or more                            (1)
 //   fault.fail_segment, fault.fail_segment_always, fault.fail_download_attempts,
-//   fault.fail_activate_attempts, fault.refuse_dma, fault.delay_ms, fault.gone
+//   fault.fail_activate_attempts, fault.refuse_dma, fault.delay_ms, fault.gone,
+//   fault.unit_attention_to_sender
 //                          see FaultPlan
 //
 // Numbers are decimal or 0x-prefixed hex; switches are yes/no, true/false or 1/0.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <vector>
 
 #include "simdrive/download_buffer.h"
@@ -37,10 +38,13 @@ private:
     void installImage(const ScsiRequest& request, ScsiReply& reply, bool deferred);
     // Announces new microcode to every other nexus.
     void microcodeChanged(uint32_t activator);
+    // With the fault set, tells the sender of an accepted microcode command too.
+    void tellSender(const ScsiRequest& request, const ScsiReply& reply, uint8_t mode);
 
     SegmentedDownload download_;
     uint64_t microcodeGeneration_ = 0;
     std::map<uint32_t, uint64_t> nexusGeneration_;  // what each nexus has been told
+    std::set<uint32_t> senderAttention_;            // nexuses told by tellSender, not yet reported
 };
 
 // Data-in payloads, exposed for the bus seams that synthesise their own answers.
