@@ -66,18 +66,17 @@ TEST_F(RunEndTest, AllSucceed)
               std::string::npos);
 }
 
-// Five failures and then one success must not read as a clean batch.
-TEST_F(RunEndTest, SomeDrivesFailedWhicheverCameLast)
+// A failure followed by a success must not read as a clean batch.
+TEST_F(RunEndTest, LastDriveSucceededAfterAFailure)
 {
-    Discover({BusKind::Ata, BusKind::Scsi, BusKind::Nvme, BusKind::Ata}, {0, 1, 2});
+    Discover({BusKind::Ata, BusKind::Ata}, {0});
     EXPECT_EQ(Finish(), kExitSomeDrivesFailed);
-    EXPECT_EQ(run_->failures, 3);
+    EXPECT_EQ(run_->failures, 1);
     EXPECT_EQ(run_->successes, 1);
+}
 
-    run_ = std::make_unique<RunContext>();
-    run_->state.flags = kFlagActivate;
-    for (DownloadDrive& drive : drives_)
-        drive.refuseAllActivations = false;
+TEST_F(RunEndTest, LastDriveFailedAfterASuccess)
+{
     Discover({BusKind::Ata, BusKind::Scsi}, {1});
     EXPECT_EQ(Finish(), kExitSomeDrivesFailed);
 }
