@@ -86,7 +86,7 @@ TEST(ScsiDrive, UnitAttentionToSenderAfterActivation) {
               scsi::kStatusGood);
     EXPECT_EQ(testUnitReady().status, scsi::kStatusGood);
     EXPECT_EQ(scsiCommand(*drive, writeBufferCdb(scsi::kWbActivateDeferred, 0, 0)).status, scsi::kStatusGood);
-    expectSense(testUnitReady(), scsi::kKeyUnitAttention, scsi::kAscMicrocodeChanged);
+    expectSense(testUnitReady(), scsi::kKeyUnitAttention, scsi::kAscMicrocodeChangedWithoutReset);
     EXPECT_EQ(testUnitReady().status, scsi::kStatusGood);
 }
 

@@ -23,9 +23,10 @@ public:
 private:
     void discardDownloads() override { download_.discard(); }
 
-    // True when new microcode has been announced to nexus and not yet reported;
-    // a nexus met for the first time has nothing pending.
-    bool unitAttentionPending(uint32_t nexus);
+    // The additional sense of the unit attention pending for nexus, 0 when
+    // none is: new microcode announced and not yet reported. A nexus met for
+    // the first time has nothing pending.
+    uint16_t pendingUnitAttention(uint32_t nexus);
     void clearUnitAttention(uint32_t nexus);
     void inquiry(const ScsiRequest& request, ScsiReply& reply);
     void requestSense(const ScsiRequest& request, ScsiReply& reply);
