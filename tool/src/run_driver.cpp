@@ -279,7 +279,7 @@ int SummaryStep(RunContext& run)
 {
     PrintSummary(run.state.flags, run.successes, run.failures);
     ToolFlush();
-    run.exitStatus = FinalExitStatus(run.exitStatus, run.successes, run.failures);
+    run.exitStatus = DrivesExitStatus(run.successes, run.failures);
     return EndRun(run, run.exitStatus);
 }
 
