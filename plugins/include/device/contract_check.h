@@ -80,6 +80,12 @@ int DeviceContract_CheckCommand(const DeviceContractRules* rules, CvCommand* com
  * "parameter buffer 0 in incorrect". */
 int DeviceContract_CheckBlockLength(const CvCommand* command, uint32_t expected, CvError* error);
 
+/* The abilities every SCSI server of this system lists, in order: no data;
+ * data in and data out up to 0x2000000 bytes; then data in up to 0x8000 bytes
+ * for each of 18 operation codes and data out for each of 12. */
+#define DEVICE_SCSI_ABILITY_COUNT 33
+void DeviceContract_FillScsiAbilities(ScsiAbility abilities[DEVICE_SCSI_ABILITY_COUNT]);
+
 /* The ability index of a 'get ability' command that passed the checks. */
 int32_t DeviceContract_AbilityIndex(const CvCommand* command);
 
