@@ -181,6 +181,53 @@ void DeviceContract_FillScsiAbilities(ScsiAbility abilities[DEVICE_SCSI_ABILITY_
     for (uint8_t opcode : kDataOutOpcodes) add(SCSI_DIRECTION_OUT, opcode, kOpcodeTransfer);
 }
 
+int DeviceContract_AnswerQuery(const DeviceQueryAnswers* answers, const DeviceTimeoutAccess* timeout,
+                               CvCommand* command, CvError* error) {
+    auto put = [&](const auto& value) { std::memcpy(command->buffers[0], &value, sizeof value); };
+    DeviceSetting setting{};
+    if (command->function == DEVICE_FUNCTION_GET_SETTING || command->function == DEVICE_FUNCTION_SET_SETTING) {
+        std::memcpy(&setting, command->buffers[0], sizeof setting);
+    }
+    switch (command->function) {
+    case DEVICE_FUNCTION_GET_CAPABILITIES:
+        if (answers->writesCapabilities) put(answers->capabilities);
+        return CvSetNoError(error);
+    case DEVICE_FUNCTION_GET_SETTINGS_SUPPORT:
+        put(answers->support);
+        return CvSetNoError(error);
+    case DEVICE_FUNCTION_GET_SETTING:
+        if (setting.identifier == DEVICE_SETTING_TIMEOUT) {
+            setting.value = timeout->get(timeout->owner);
+        } else if (setting.identifier == DEVICE_SETTING_ATA_CONSTANT && answers->constantSetting5) {
+            setting.value = 1;
+        } else {
+            return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported %s setting to get: %d", answers->settingKind,
+                              setting.identifier);
+        }
+        put(setting);
+        return CvSetNoError(error);
+    case DEVICE_FUNCTION_SET_SETTING:
+        if (setting.identifier != DEVICE_SETTING_TIMEOUT) {
+            return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported %s setting to set: %d", answers->settingKind,
+                              setting.identifier);
+        }
+        timeout->set(timeout->owner, setting.value);
+        return CvSetNoError(error);
+    case DEVICE_FUNCTION_GET_ABILITY_COUNT:
+        put(answers->abilityCount);
+        return CvSetNoError(error);
+    case DEVICE_FUNCTION_GET_ABILITY: {
+        // The common checks have bounded the index by the count.
+        const auto* records = static_cast<const uint8_t*>(answers->abilities);
+        std::size_t index = static_cast<std::size_t>(DeviceContract_AbilityIndex(command));
+        std::memcpy(command->buffers[1], records + index * answers->abilitySize, answers->abilitySize);
+        return CvSetNoError(error);
+    }
+    default:
+        return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported function code: %d", command->function);
+    }
+}
+
 int32_t DeviceContract_AbilityIndex(const CvCommand* command) {
     int32_t index = -1;
     if (command->buffers[0] != nullptr && command->bufferLengths[0] >= sizeof index) {

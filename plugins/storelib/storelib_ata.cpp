@@ -4,7 +4,6 @@
 #include <array>
 #include <vector>
 
-#include "storelib_library.h"
 #include "storelib_services.h"
 
 namespace storelib_plugin {
@@ -29,9 +28,16 @@ std::array<AtaAbility, std::size(kAbilityProtocols)> makeAbilities() {
     return abilities;
 }
 
-const QueryAnswers& answers() {
+const DeviceQueryAnswers& answers() {
     static const auto abilities = makeAbilities();
-    static const QueryAnswers answers{"ATA", false, abilities.data(), ATA_ABILITY_SIZE, kAbilityCount};
+    static const DeviceQueryAnswers answers{.settingKind = "ATA",
+                                            .capabilities = 0,
+                                            .support = {1, 1},
+                                            .writesCapabilities = 0,
+                                            .constantSetting5 = 0,
+                                            .abilities = abilities.data(),
+                                            .abilitySize = ATA_ABILITY_SIZE,
+                                            .abilityCount = kAbilityCount};
     return answers;
 }
 
@@ -120,16 +126,8 @@ int doAtaCommand(DeviceRecord& record, CvCommand* command, CvError* error) {
         std::memcpy(buffer.data() + STORELIB_STP_REQUEST_SIZE, data, length);
     }
 
-    StoreLibCommandRecord send{};
-    send.commandClass = STORELIB_CLASS_PASS_THROUGH;
-    send.command = STORELIB_PASS_THROUGH_STP;
-    send.controllerId = record.adapter->controllerId;
-    send.deviceId = record.deviceId;
-    send.dataSize = static_cast<uint32_t>(buffer.size());
-    send.data = buffer.data();
-    uint64_t start = nowNs();
-    uint32_t status = record.libraries->send(record.adapter->libraryIndex, send);
-    uint64_t duration = elapsedNs(start);
+    uint64_t duration = 0;
+    uint32_t status = sendPassThrough(record, STORELIB_PASS_THROUGH_STP, buffer, nullptr, 0, duration);
     std::memcpy(&request, buffer.data(), sizeof request);
     CvLog(CV_LOG_INFO, "taskfile status=0x%02x lbaLow=0x%02x secCount=0x%02x error=0x%02x", request.responseFis[2],
           request.responseFis[4], request.responseFis[12], request.responseFis[3]);

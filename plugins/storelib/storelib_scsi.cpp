@@ -4,20 +4,26 @@
 #include <array>
 #include <vector>
 
-#include "storelib_library.h"
 #include "storelib_services.h"
 
 namespace storelib_plugin {
 
 namespace {
 
-const QueryAnswers& answers() {
+const DeviceQueryAnswers& answers() {
     static const auto abilities = [] {
         std::array<ScsiAbility, DEVICE_SCSI_ABILITY_COUNT> list{};
         DeviceContract_FillScsiAbilities(list.data());
         return list;
     }();
-    static const QueryAnswers answers{"CCISS", true, abilities.data(), SCSI_ABILITY_SIZE, DEVICE_SCSI_ABILITY_COUNT};
+    static const DeviceQueryAnswers answers{.settingKind = "CCISS",
+                                            .capabilities = 0,
+                                            .support = {1, 1},
+                                            .writesCapabilities = 1,
+                                            .constantSetting5 = 0,
+                                            .abilities = abilities.data(),
+                                            .abilitySize = SCSI_ABILITY_SIZE,
+                                            .abilityCount = DEVICE_SCSI_ABILITY_COUNT};
     return answers;
 }
 
@@ -60,18 +66,9 @@ int doScsiCommand(DeviceRecord& record, CvCommand* command, CvError* error) {
     if (toDrive && length > 0) std::memcpy(buffer.data() + STORELIB_SCSI_DATA_OFFSET, data, length);
 
     std::array<uint8_t, STORELIB_SENSE_CAPACITY> sense{};
-    StoreLibCommandRecord send{};
-    send.commandClass = STORELIB_CLASS_PASS_THROUGH;
-    send.command = STORELIB_PASS_THROUGH_SCSI;
-    send.controllerId = record.adapter->controllerId;
-    send.deviceId = record.deviceId;
-    send.dataSize = static_cast<uint32_t>(buffer.size());
-    send.data = buffer.data();
-    send.sense = sense.data();
-    send.senseSize = static_cast<uint32_t>(sense.size());
-    uint64_t start = nowNs();
-    uint32_t status = record.libraries->send(record.adapter->libraryIndex, send);
-    uint64_t duration = elapsedNs(start);
+    uint64_t duration = 0;
+    uint32_t status = sendPassThrough(record, STORELIB_PASS_THROUGH_SCSI, buffer, sense.data(),
+                                      static_cast<uint32_t>(sense.size()), duration);
     if (status != STORELIB_STATUS_SUCCESS) {
         return CvSetError(error, CV_ERROR_FAILED, "Storelib Passthru failed, error %Xh\n", status);
     }

@@ -1,6 +1,8 @@
 // What the device services share, and "mpi/adapter".
 #include "storelib_services.h"
 
+#include "storelib_library.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -8,17 +10,6 @@
 namespace storelib_plugin {
 
 namespace {
-
-template <typename T>
-void put(CvCommand* command, int buffer, const T& value) {
-    std::memcpy(command->buffers[buffer], &value, sizeof value);
-}
-
-DeviceSetting settingOf(const CvCommand* command) {
-    DeviceSetting setting;
-    std::memcpy(&setting, command->buffers[0], sizeof setting);
-    return setting;
-}
 
 void serviceRegistered(void* userData, CvUID service) {
     auto* record = static_cast<DeviceRecord*>(userData);
@@ -69,47 +60,10 @@ void DeviceRecord::setTimeout(uint64_t value) {
     timeoutNs = value;
 }
 
-int answerQuery(DeviceRecord& record, const QueryAnswers& answers, CvCommand* command, CvError* error) {
-    switch (command->function) {
-    case DEVICE_FUNCTION_GET_CAPABILITIES:
-        if (answers.writesCapabilities) put(command, 0, uint32_t{0});
-        return CvSetNoError(error);
-    case DEVICE_FUNCTION_GET_SETTINGS_SUPPORT:
-        put(command, 0, DeviceSettingsSupport{1, 1});
-        return CvSetNoError(error);
-    case DEVICE_FUNCTION_GET_SETTING: {
-        DeviceSetting setting = settingOf(command);
-        if (setting.identifier != DEVICE_SETTING_TIMEOUT) {
-            return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported %s setting to get: %d", answers.settingKind,
-                              setting.identifier);
-        }
-        setting.value = record.timeout();
-        put(command, 0, setting);
-        return CvSetNoError(error);
-    }
-    case DEVICE_FUNCTION_SET_SETTING: {
-        DeviceSetting setting = settingOf(command);
-        if (setting.identifier != DEVICE_SETTING_TIMEOUT) {
-            return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported %s setting to set: %d", answers.settingKind,
-                              setting.identifier);
-        }
-        record.setTimeout(setting.value);
-        return CvSetNoError(error);
-    }
-    case DEVICE_FUNCTION_GET_ABILITY_COUNT:
-        put(command, 0, answers.abilityCount);
-        return CvSetNoError(error);
-    case DEVICE_FUNCTION_GET_ABILITY: {
-        // The common checks have bounded the index by the count.
-        int32_t index = DeviceContract_AbilityIndex(command);
-        const auto* records = static_cast<const uint8_t*>(answers.abilities);
-        std::memcpy(command->buffers[1], records + static_cast<std::size_t>(index) * answers.abilitySize,
-                    answers.abilitySize);
-        return CvSetNoError(error);
-    }
-    default:
-        return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported function code: %d", command->function);
-    }
+int answerQuery(DeviceRecord& record, const DeviceQueryAnswers& answers, CvCommand* command, CvError* error) {
+    DeviceTimeoutAccess timeout{&record, [](void* owner) { return static_cast<DeviceRecord*>(owner)->timeout(); },
+                                [](void* owner, uint64_t value) { static_cast<DeviceRecord*>(owner)->setTimeout(value); }};
+    return DeviceContract_AnswerQuery(&answers, &timeout, command, error);
 }
 
 CvServiceDescriptor deviceServiceFor(DeviceRecord& record, const char* type, CvServiceExecuteFunction execute) {
@@ -129,12 +83,22 @@ uint16_t timeoutSeconds(uint64_t ns) {
     return static_cast<uint16_t>(std::min<uint64_t>(ns / 1000000000ull, 0xFFFF));
 }
 
-uint64_t nowNs() {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+uint32_t sendPassThrough(const DeviceRecord& record, uint8_t command, std::vector<uint8_t>& request, void* sense,
+                         uint32_t senseSize, uint64_t& durationNs) {
+    StoreLibCommandRecord send{};
+    send.commandClass = STORELIB_CLASS_PASS_THROUGH;
+    send.command = command;
+    send.controllerId = record.adapter->controllerId;
+    send.deviceId = record.deviceId;
+    send.dataSize = static_cast<uint32_t>(request.size());
+    send.data = request.data();
+    send.sense = sense;
+    send.senseSize = senseSize;
+    auto start = std::chrono::steady_clock::now();
+    uint32_t status = record.libraries->send(record.adapter->libraryIndex, send);
+    durationNs = static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count());
+    return status;
 }
-
-uint64_t elapsedNs(uint64_t startNs) { return nowNs() - startNs; }
 
 }  // namespace storelib_plugin

@@ -2,6 +2,8 @@
 // "scsi/device" (SCSI pass-through) on drives, "mpi/adapter" on adapters.
 #pragma once
 
+#include <vector>
+
 #include <corvane.h>
 
 #include "storelib_records.h"
@@ -17,20 +19,16 @@ CvServiceDescriptor mpiAdapterServiceFor(AdapterRecord& record);
 
 // What the ATA and SCSI services share: functions 0 to 5 and the parts of the
 // descriptor that do not depend on the service type.
-struct QueryAnswers {
-    const char* settingKind;       // "ATA" or "CCISS", as the setting refusals name it
-    bool writesCapabilities;       // 'get capabilities' writes 0 (SCSI) or nothing (ATA)
-    const void* abilities;         // abilityCount records of abilitySize bytes
-    uint32_t abilitySize;
-    int32_t abilityCount;
-};
-int answerQuery(DeviceRecord& record, const QueryAnswers& answers, CvCommand* command, CvError* error);
+int answerQuery(DeviceRecord& record, const DeviceQueryAnswers& answers, CvCommand* command, CvError* error);
 CvServiceDescriptor deviceServiceFor(DeviceRecord& record, const char* type, CvServiceExecuteFunction execute);
 
 // Whole seconds of a time-out, held to the 16 bits of the requests.
 uint16_t timeoutSeconds(uint64_t ns);
-// Nanoseconds since a steady-clock start.
-uint64_t elapsedNs(uint64_t startNs);
-uint64_t nowNs();
+
+// Sends a pass-through command of the drive whose data is the request (and
+// whatever follows it), with an optional sense buffer; the StoreLib status, and
+// how long the call took.
+uint32_t sendPassThrough(const DeviceRecord& record, uint8_t command, std::vector<uint8_t>& request, void* sense,
+                         uint32_t senseSize, uint64_t& durationNs);
 
 }  // namespace storelib_plugin
