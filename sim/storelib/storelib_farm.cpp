@@ -22,6 +22,7 @@ struct FamilyName {
 };
 constexpr FamilyName kFamilies[] = {{"megaraid", 0}, {"sas1", 1}, {"sas2", 2}, {"sas3", 4}};
 constexpr uint32_t kMaxControllerNumber = 0xFFFFFF;
+constexpr std::size_t kOtherFamily = SIZE_MAX;
 
 std::optional<uint32_t> familyIndex(std::string_view name) {
     std::string lower = toLower(trimBlanks(name));
@@ -84,11 +85,10 @@ bool readController(std::string_view text, uint32_t libraryIndex, std::optional<
     return true;
 }
 
-bool readDrive(std::string_view text, const std::shared_ptr<const StateStore>& store, std::string& controllerName,
-               FarmDrive& drive, std::string& problem) {
+bool readDrive(std::string_view text, const std::shared_ptr<const StateStore>& store, FarmDrive& drive,
+               std::string& problem) {
     std::map<std::string, std::string> pieces;
     if (!splitPieces(text, pieces, problem)) return false;
-    controllerName = toLower(pieces["controller"]);
     pieces.erase("controller");
     uint64_t deviceId = 0, slot = 0, type = 0, interfaceClass = 0;
     std::string kind = toLower(pieces.count("kind") ? pieces["kind"] : "");
@@ -159,14 +159,16 @@ bool loadFarm(uint32_t libraryIndex, Farm& farm, std::string& error) {
         if (!readController(StringMap_GetEntryValue(map.get(), i), libraryIndex, controller, problem)) {
             return fail(error, path + ": setting '" + key + "': " + problem);
         }
-        if (!controller) continue;
-        controllerByName[key.substr(11)] = farm.controllers.size();
-        farm.controllers.push_back(std::move(*controller));
+        // Controllers of other families are known by name, and have no index here.
+        controllerByName[key.substr(11)] = controller ? farm.controllers.size() : kOtherFamily;
+        if (controller) farm.controllers.push_back(std::move(*controller));
     }
     for (int32_t i = 0; i < StringMap_GetSize(map.get()); ++i) {
         std::string key = toLower(StringMap_GetEntryKey(map.get(), i));
-        if (key.rfind("drive.", 0) != 0) continue;
-        std::string controllerName;
+        if (key.rfind("drive.", 0) != 0) {
+            if (key.rfind("controller.", 0) == 0 || key == "statedir" || key == "failinitialize") continue;
+            return fail(error, path + ": unknown setting '" + key + "'");
+        }
         FarmDrive drive;
         std::string problem;
         std::string_view text = StringMap_GetEntryValue(map.get(), i);
@@ -174,11 +176,18 @@ bool loadFarm(uint32_t libraryIndex, Farm& farm, std::string& error) {
         std::map<std::string, std::string> pieces;
         if (!splitPieces(text, pieces, problem)) return fail(error, path + ": setting '" + key + "': " + problem);
         auto owner = controllerByName.find(toLower(pieces["controller"]));
-        if (owner == controllerByName.end()) continue;
-        if (!readDrive(text, store, controllerName, drive, problem)) {
+        if (owner == controllerByName.end()) {
+            return fail(error, path + ": setting '" + key + "': no controller '" + pieces["controller"] + "'");
+        }
+        if (owner->second == kOtherFamily) continue;
+        if (!readDrive(text, store, drive, problem)) {
             return fail(error, path + ": setting '" + key + "': " + problem);
         }
-        farm.controllers[owner->second].drives.push_back(std::move(drive));
+        auto& drives = farm.controllers[owner->second].drives;
+        bool taken = std::any_of(drives.begin(), drives.end(),
+                                 [&](const FarmDrive& other) { return other.deviceId == drive.deviceId; });
+        if (taken) return fail(error, path + ": setting '" + key + "': device ID already used on its controller");
+        drives.push_back(std::move(drive));
     }
     for (FarmController& controller : farm.controllers) {
         std::sort(controller.drives.begin(), controller.drives.end(),
