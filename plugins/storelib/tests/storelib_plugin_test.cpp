@@ -235,6 +235,15 @@ TEST_F(StoreLibPluginTest, StpRequestCarriesTheWholeTaskfile) {
     for (int word = 27; word < 47; ++word) model += {char(identify[2 * word + 1]), char(identify[2 * word])};
     EXPECT_EQ(0u, model.rfind("VT-2000 Series", 0)) << model;
 
+    // The expanded registers come back for every 48-bit protocol, DMA included.
+    for (uint8_t protocol : {ATA_PROTOCOL_PIO_IN, ATA_PROTOCOL_DMA_IN_EXT}) {
+        block.protocol = protocol;
+        block.outLbaLowExp = block.outCountExp = 0xEE;
+        ASSERT_EQ(1, ata(block, identify.data(), 512).result);
+        EXPECT_EQ(protocol == ATA_PROTOCOL_PIO_IN ? 0xEE : 0x00, block.outLbaLowExp) << int(protocol);
+        EXPECT_EQ(protocol == ATA_PROTOCOL_PIO_IN ? 0xEE : 0x00, block.outCountExp) << int(protocol);
+    }
+
     block.protocol = 7;
     Outcome refused = ata(block);
     EXPECT_EQ(0, refused.result);
