@@ -83,6 +83,13 @@ int DeviceContract_CheckBlockLength(const CvCommand* command, uint32_t expected,
 /* The ability index of a 'get ability' command that passed the checks. */
 int32_t DeviceContract_AbilityIndex(const CvCommand* command);
 
+/* The 33 "scsi/device" abilities in the order every server lists them: no
+ * data; data in and data out of any operation code with genericTransfer bytes;
+ * then the data-in and data-out operation codes with their own limit of
+ * operationTransfer bytes. */
+#define DEVICE_SCSI_ABILITY_COUNT 33
+void DeviceContract_FillScsiAbilities(ScsiAbility* abilities, uint32_t genericTransfer, uint32_t operationTransfer);
+
 #ifdef __cplusplus
 }
 #endif
