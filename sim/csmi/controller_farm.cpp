@@ -13,7 +13,7 @@ namespace simdrive {
 bool ControllerFarm::load(const std::string& path, std::string& error) {
     std::unique_ptr<StringMap, void (*)(StringMap*)> settings(StringMap_Create(), StringMap_Destroy);
     char message[256] = {};
-    if (!settings || !StringMap_AddFromPropertiesFile(settings.get(), path.c_str(), message, sizeof message)) {
+    if (!settings || StringMap_AddFromPropertiesFile(settings.get(), path.c_str(), message, sizeof message) < 0) {
         error = "cannot read '" + path + "': " + message;
         return false;
     }
@@ -25,8 +25,16 @@ bool ControllerFarm::load(const std::string& path, std::string& error) {
 }
 
 bool ControllerFarm::load(const StringMap* settings, std::string& error) {
+    // The drive simulator's reader takes its own keys only; the controllers'
+    // keys stay for the simulations to read.
+    std::unique_ptr<StringMap, void (*)(StringMap*)> driveKeys(StringMap_Create(), StringMap_Destroy);
+    for (int32_t i = 0; i < StringMap_GetSize(settings); ++i) {
+        const std::string key = toLower(StringMap_GetEntryKey(settings, i));
+        if (key == "drives" || key == "statedir" || key.rfind("drive.", 0) == 0 || key.rfind("paths.", 0) == 0)
+            StringMap_SetValue(driveKeys.get(), StringMap_GetEntryKey(settings, i), StringMap_GetEntryValue(settings, i));
+    }
     cvpl_simdrive::FarmSettings farm;
-    if (!cvpl_simdrive::parseFarmSettings(settings, farm, error)) return false;
+    if (!cvpl_simdrive::parseFarmSettings(driveKeys.get(), farm, error)) return false;
     std::shared_ptr<const StateStore> store;
     if (!farm.stateDirectory.empty()) store = std::make_shared<const StateStore>(farm.stateDirectory);
     for (const cvpl_simdrive::DriveSettings& settingsOfDrive : farm.drives) {
