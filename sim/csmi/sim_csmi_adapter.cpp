@@ -159,23 +159,27 @@ const CsmiPhy* SimCsmiAdapter::target(const uint8_t* sasAddress) const {
     return nullptr;
 }
 
-int SimCsmiAdapter::stp(uint8_t* buffer, uint32_t size) {
-    if (size < CSMI_STP_RESET_BUFFER_SIZE - 1) {
+template <typename Request, typename Drive>
+Drive* SimCsmiAdapter::addressed(uint8_t* buffer, uint32_t size, uint32_t smallest, Request& request) {
+    if (size < smallest) {
         setReturnCode(buffer, CSMI_STATUS_INVALID_PARAMETER);
-        return 0;
+        return nullptr;
     }
-    CsmiStpBuffer request;
     std::memcpy(&request, buffer, sizeof request);
     {
         std::lock_guard lock(mutex_);
         lastPassThrough_.assign(buffer, buffer + size);
     }
     const CsmiPhy* phy = target(request.destinationSasAddress);
-    auto* drive = phy ? dynamic_cast<AtaDrive*>(phy->drive.get()) : nullptr;
-    if (drive == nullptr) {
-        setReturnCode(buffer, CSMI_STATUS_PHY_DOES_NOT_EXIST);
-        return 0;
-    }
+    auto* drive = phy ? dynamic_cast<Drive*>(phy->drive.get()) : nullptr;
+    if (drive == nullptr) setReturnCode(buffer, CSMI_STATUS_PHY_DOES_NOT_EXIST);
+    return drive;
+}
+
+int SimCsmiAdapter::stp(uint8_t* buffer, uint32_t size) {
+    CsmiStpBuffer request;
+    auto* drive = addressed<CsmiStpBuffer, AtaDrive>(buffer, size, CSMI_STP_BUFFER_SIZE(0), request);
+    if (drive == nullptr) return 0;
     AtaReply reply;
     if (request.flags == CSMI_STP_RESET_DEVICE) {
         reply.registers.status = ata::kStatusGood;
@@ -206,22 +210,9 @@ int SimCsmiAdapter::stp(uint8_t* buffer, uint32_t size) {
 }
 
 int SimCsmiAdapter::ssp(uint8_t* buffer, uint32_t size) {
-    if (size < CSMI_SSP_BUFFER_SIZE(0)) {
-        setReturnCode(buffer, CSMI_STATUS_INVALID_PARAMETER);
-        return 0;
-    }
     CsmiSspBuffer request;
-    std::memcpy(&request, buffer, sizeof request);
-    {
-        std::lock_guard lock(mutex_);
-        lastPassThrough_.assign(buffer, buffer + size);
-    }
-    const CsmiPhy* phy = target(request.destinationSasAddress);
-    auto* drive = phy ? dynamic_cast<ScsiDrive*>(phy->drive.get()) : nullptr;
-    if (drive == nullptr) {
-        setReturnCode(buffer, CSMI_STATUS_PHY_DOES_NOT_EXIST);
-        return 0;
-    }
+    auto* drive = addressed<CsmiSspBuffer, ScsiDrive>(buffer, size, CSMI_SSP_BUFFER_SIZE(0), request);
+    if (drive == nullptr) return 0;
     const std::size_t additional = std::size_t{request.additionalCdbLength} * 4;
     if (request.cdbLength > CSMI_SSP_CDB_SIZE || additional > CSMI_SSP_ADDITIONAL_CDB_SIZE ||
         request.dataLength > size - CSMI_SSP_DATA_OFFSET) {

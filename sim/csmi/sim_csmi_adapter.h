@@ -37,6 +37,11 @@ public:
 
 private:
     const CsmiPhy* target(const uint8_t* sasAddress) const;
+    // The fixed part of a pass-through request and the drive of that kind it
+    // is addressed to; null, with the return code set, when the buffer is
+    // shorter than `smallest` or no such drive is attached.
+    template <typename Request, typename Drive>
+    Drive* addressed(uint8_t* buffer, uint32_t size, uint32_t smallest, Request& request);
     void driverInfo(uint8_t* buffer, uint32_t size);
     void phyInfo(uint8_t* buffer, uint32_t size);
     int stp(uint8_t* buffer, uint32_t size);

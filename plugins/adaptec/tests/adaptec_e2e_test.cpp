@@ -15,25 +15,10 @@ ControllerBed bed(const std::string& sasFaults = "") {
     return ControllerBed("cvpl-adaptec", ControllerFarmText(kTree, sasFaults), {{"SIM_ARCSDK_FARM", "farm.properties"}});
 }
 
-bool Has(const ProgramResult& result, const std::string& text) { return result.output.find(text) != std::string::npos; }
 
 TEST(AdaptecEndToEnd, ListsDownloadsActivatesAndSeesTheNewRevisions) {
     const ControllerBed adaptec = bed();
-    ProgramResult listed = adaptec.run({"-list"});
-    EXPECT_EQ(listed.status, 0) << listed.output;
-    EXPECT_TRUE(Has(listed, "Number of VT drives found = 2\n")) << listed.output;
-    EXPECT_TRUE(Has(listed, "  0   VT-2000 Series                   CTA0001              VT01     ATA\n"));
-    EXPECT_TRUE(Has(listed, "  1   VT SAS-900                       CTS0001              VT01     SCSI\n"));
-
-    const ProgramResult updated = adaptec.run({"fw.bin", "-batch_mode", "-flags", "3", "-sas_mode", "46"});
-    EXPECT_EQ(updated.status, 0) << updated.output;
-    EXPECT_TRUE(Has(updated, "  SUCCESS: Activate firmware completed successfully\n  VT-2000 Series  CTA0001  FW VT02\n"))
-        << updated.output;
-    EXPECT_TRUE(Has(updated, "  SUCCESS: Activate firmware completed successfully\n  VT SAS-900  CTS0001  FW VT02\n"));
-
-    listed = adaptec.run({"-list"});
-    EXPECT_TRUE(Has(listed, "CTA0001              VT02     ATA\n")) << listed.output;
-    EXPECT_TRUE(Has(listed, "CTS0001              VT02     SCSI\n"));
+    ExpectListUpdateAndNewRevisions(adaptec);
 }
 
 TEST(AdaptecEndToEnd, ARefusedSegmentFailsTheDownload) {

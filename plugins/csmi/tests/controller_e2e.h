@@ -12,8 +12,10 @@
 namespace firmstep::test {
 
 // A SATA and a SAS VT drive and a SAS drive of another maker, keeping their
-// firmware in "state/"; `controllers` adds the controllers' own keys.
-std::string ControllerFarmText(const std::string& controllers, const std::string& sasFaults = "");
+// firmware in "state/"; `controllers` adds the controllers' own keys, and the
+// faults go to the end of the VT drives' descriptions.
+std::string ControllerFarmText(const std::string& controllers, const std::string& sasFaults = "",
+                               const std::string& sataFaults = "");
 
 class ControllerBed {
 public:
@@ -26,6 +28,13 @@ private:
     TempDir dir_;
     Environment environment_;
 };
+
+// The cycle every controller plug-in must carry: both VT drives listed with
+// their kinds, downloaded and activated in one batch run, and listed again
+// with the new revision.
+void ExpectListUpdateAndNewRevisions(const ControllerBed& bed);
+
+bool Has(const ProgramResult& result, const std::string& text);
 
 // Whether a preloaded stand-in can run in front of this build (not in front of a sanitizer's runtime).
 bool PreloadPossible();
