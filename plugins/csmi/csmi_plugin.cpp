@@ -146,10 +146,11 @@ bool Plugin::known(const void* record) const {
     return false;
 }
 
-void Plugin::attachServices(CvUID resource, const CvResourceTypeInfo& type) {
+void Plugin::attachServices(CvUID resource, const char* wantedType) {
+    CvResourceTypeInfo type{};
+    CvError failure{};
+    if (!CvResource_GetTypeInfo(resource, &type, &failure) || std::strcmp(type.typeName, wantedType) != 0) return;
     const bool adapterType = std::strcmp(type.typeName, kAdapterType) == 0;
-    const bool deviceType = std::strcmp(type.typeName, kDeviceType) == 0;
-    if (!adapterType && !deviceType) return;
     std::lock_guard lock(mutex_);
     // An event that arrives after unload began, or for a record of an earlier
     // load, must not reach a record that is gone.
@@ -174,11 +175,12 @@ void Plugin::attachServices(CvUID resource, const CvResourceTypeInfo& type) {
         CvLog(CV_LOG_WARNING, "%s", error.message);
 }
 
-void Plugin::resourceAdded(void* userData, CvUID resource, const CvResourceInfo* /*info*/) {
-    CvResourceTypeInfo type{};
-    CvError error{};
-    if (!CvResource_GetTypeInfo(resource, &type, &error)) return;
-    static_cast<Plugin*>(userData)->attachServices(resource, type);
+void Plugin::adapterAdded(void* userData, CvUID resource, const CvResourceInfo* /*info*/) {
+    static_cast<Plugin*>(userData)->attachServices(resource, kAdapterType);
+}
+
+void Plugin::deviceAdded(void* userData, CvUID resource, const CvResourceInfo* /*info*/) {
+    static_cast<Plugin*>(userData)->attachServices(resource, kDeviceType);
 }
 
 int Plugin::load(const StringMap* settings, CvError* error) {
@@ -194,8 +196,10 @@ int Plugin::load(const StringMap* settings, CvError* error) {
         running_ = true;
         deviceListener_ = {};
         deviceListener_.userData = this;
-        deviceListener_.resourceAdded = resourceAdded;
-        adapterListener_ = deviceListener_;
+        deviceListener_.resourceAdded = deviceAdded;
+        adapterListener_ = {};
+        adapterListener_.userData = this;
+        adapterListener_.resourceAdded = adapterAdded;
         CvHotplugEventManager_AddListener(&deviceListener_);
         CvHotplugEventManager_AddListener(&adapterListener_);
         if (enumerate()) return CvSetNoError(error);

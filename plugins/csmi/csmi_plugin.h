@@ -25,14 +25,16 @@ public:
     int unload(CvError* error);
 
 private:
-    static void resourceAdded(void* userData, CvUID resource, const CvResourceInfo* info);
+    // The two listeners: each gives resources of its own type their services.
+    static void adapterAdded(void* userData, CvUID resource, const CvResourceInfo* info);
+    static void deviceAdded(void* userData, CvUID resource, const CvResourceInfo* info);
 
     // Step by step through the ports; true when at least one adapter was registered.
     bool enumerate();
     bool setUpAdapter(int number, int fd);
     void listPhys(Adapter& adapter);
     bool known(const void* record) const;
-    void attachServices(CvUID resource, const CvResourceTypeInfo& type);
+    void attachServices(CvUID resource, const char* wantedType);
     int takeDown(CvError* error);
 
     mutable std::mutex mutex_;  // the running flag and the adapter list

@@ -110,6 +110,12 @@ TEST_F(CsmiPluginTest, ListsAdaptersAndEndDevicesWithTheirServices) {
     ASSERT_EQ(1, CvResource_GetTypeInfo(lookup("csmi:scsi0"), &type, &error));
     EXPECT_STREQ(type.typeName, "csmi/adapter");
 
+    // Each resource gets its services once: the adapter one, a device two.
+    CvUIDList services{};
+    ASSERT_EQ(1, CvResource_GetServiceList(lookup("csmi:scsi0"), &services, &error));
+    EXPECT_EQ(services.count, 1);
+    ASSERT_EQ(1, CvResource_GetServiceList(sataResource_, &services, &error));
+    EXPECT_EQ(services.count, 2);
     EXPECT_NE(serviceOf(lookup("csmi:scsi0"), "csmi/adapter"), CV_UID_NONE);
     EXPECT_NE(serviceOf(sataResource_, "csmi/device"), CV_UID_NONE);
     EXPECT_NE(ata_, CV_UID_NONE);
