@@ -126,11 +126,14 @@ TEST_F(AdaptecPluginTest, ScsiCommandsAndTheirRefusals) {
 TEST_F(PassThroughTest, AdaptecStartWithoutASystemSucceedsEmpty) {
     ::unsetenv("SIM_ARCSDK_FARM");
     const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(std::filesystem::temp_directory_path());
+    std::string empty = (std::filesystem::temp_directory_path() / "adaptec-none-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(empty.data()), nullptr);
+    std::filesystem::current_path(empty);  // no farm file here
     testing::internal::CaptureStderr();
     const CvUID plugin = loadPlugin("cvpl-adaptec");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Adaptec system not found...\n");
     std::filesystem::current_path(previous);
+    std::filesystem::remove(empty);
     EXPECT_NE(plugin, CV_UID_NONE);
     CvUIDList list{};
     CvError error{};
