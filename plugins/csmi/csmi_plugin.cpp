@@ -190,18 +190,20 @@ int Plugin::load(const StringMap* settings, CvError* error) {
         return CvSetError(error, CV_ERROR_INVALID_INPUT,
                           "Setting '%s': '%s' must name the port nodes with exactly one %%d and no other %%",
                           kPortNodeSetting, pattern.c_str());
+    // The listeners are added and removed without the plug-in's lock: the work
+    // thread delivers events under the event manager's lock and then takes ours.
+    deviceListener_ = {};
+    deviceListener_.userData = this;
+    deviceListener_.resourceAdded = deviceAdded;
+    adapterListener_ = {};
+    adapterListener_.userData = this;
+    adapterListener_.resourceAdded = adapterAdded;
+    CvHotplugEventManager_AddListener(&deviceListener_);
+    CvHotplugEventManager_AddListener(&adapterListener_);
     {
         std::lock_guard lock(mutex_);
         portNode_ = pattern;
         running_ = true;
-        deviceListener_ = {};
-        deviceListener_.userData = this;
-        deviceListener_.resourceAdded = deviceAdded;
-        adapterListener_ = {};
-        adapterListener_.userData = this;
-        adapterListener_.resourceAdded = adapterAdded;
-        CvHotplugEventManager_AddListener(&deviceListener_);
-        CvHotplugEventManager_AddListener(&adapterListener_);
         if (enumerate()) return CvSetNoError(error);
         running_ = false;
     }
