@@ -82,9 +82,9 @@ for i in 1 2 3 4 5 6 7 8; do
   verdict "list run $i of 8 (36 disks, shipped firmstep.ini): every VT drive listed once with its kind, no other drive"
 done
 
-if have list-debug; then
+if have list-8; then
   for serial in RKNVME01 RKNVMEMP; do
-    grep -A2 -x "Non-VT drive" "$out/list-debug.out" | grep -q "Serial Number= $serial" \
+    grep -A2 -x "Non-VT drive" "$out/list-8.out" | grep -q "Serial Number= $serial" \
       || problem "NVMe namespace $serial not looked at"
   done
 fi
@@ -96,7 +96,7 @@ if have sd-download; then
   expect_line sd-download "Failed Downloads     =   0"
   expect_rc sd-download 0
 fi
-verdict "scsi_debug VT drive: one-segment download succeeds"
+verdict "scsi_debug VT drive: download of a small image succeeds"
 
 if have sd-three-segments; then
   expect_line sd-three-segments "I/O transfer length = 65536"

@@ -47,7 +47,7 @@ done
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-qemu_base=(qemu-system-x86_64 -machine pc -m 1024 -smp 1 -display none -no-reboot -nodefaults
+qemu_base=(qemu-system-x86_64 -machine pc -m 1024 -smp 2 -display none -no-reboot -nodefaults
            -kernel "$kernel" -serial "file:$work/console.log")
 
 # KVM is used only when a guest really boots with it: on some hosts /dev/kvm
