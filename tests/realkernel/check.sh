@@ -38,7 +38,11 @@ says() { grep -qF -- "$2" "$out/$1.out"; }
 expect_line() { says "$1" "$2" || problem "no line '$2'"; }
 expect_no_line() { ! says "$1" "$2" || problem "unexpected line '$2'"; }
 expect_rc() { [ "$(rc_of "$1")" = "$2" ] || problem "exit status $(rc_of "$1"), expected $2"; }
-expect_failed_rc() { [ "$(rc_of "$1")" != 0 ] || problem "exit status 0 although the drive failed"; }
+expect_failed_rc() { [ "$(rc_of "$1")" != 0 ] || problem "exit status 0 after a failed update"; }
+# The drive the scenario's model file names was found and worked on.
+expect_worked_on() { # SCENARIO MODEL
+  grep -q "^Device [0-9]* = $2 " "$out/$1.out" || problem "drive '$2' not found, so not updated"
+}
 # "FAILURE: MESSAGE" directly followed by "Error Code: CODE".
 expect_failure() { # SCENARIO MESSAGE CODE
   grep -A1 -F -- "FAILURE: $2" "$out/$1.out" | grep -qx "  Error Code: $3" \
@@ -54,7 +58,7 @@ other_drives=(RKIDE02 RKAHCI03 RKVS23 RKVS24 RKVS25 RKVS26 RKNVME01 RKNVMEMP)
 # Rows of a listing: "Dev  Model  Serial  FW-Rev  Type" with a model that may hold blanks.
 rows() { awk '/^ *[0-9]+   / { print }' "$out/$1.out"; }
 check_listing() { # SCENARIO
-  local rows_text entry key kind matches count
+  local rows_text entry key kind matches count missing=() extra=()
   rows_text="$(rows "$1")"
   for entry in "${vt_drives[@]}"; do
     kind=${entry##* } key=${entry% *}
@@ -64,15 +68,16 @@ check_listing() { # SCENARIO
       matches=$(awk -v s="$key" 'NF >= 4 && $(NF-2) == s { print $NF }' <<<"$rows_text")
     fi
     count=$(grep -c . <<<"$matches")
-    if ((count == 0)); then problem "$key not listed"
+    if ((count == 0)); then missing+=("$key")
     elif ((count > 1)); then problem "$key listed $count times"
     elif [ "$matches" != "$kind" ]; then problem "$key listed as $matches, expected $kind"
     fi
   done
+  ((${#missing[@]} == 0)) || problem "not listed (${#missing[@]}): ${missing[*]}"
   for key in "${other_drives[@]}"; do
-    awk -v s="$key" 'NF >= 4 && $(NF-2) == s { found = 1 } END { exit !found }' <<<"$rows_text" \
-      && problem "$key (another maker's drive) listed"
+    awk -v s="$key" 'NF >= 4 && $(NF-2) == s { found = 1 } END { exit !found }' <<<"$rows_text" && extra+=("$key")
   done
+  ((${#extra[@]} == 0)) || problem "other makers' drives listed: ${extra[*]}"
   expect_line "$1" "Number of VT drives found = ${#vt_drives[@]}"
   expect_rc "$1" 0
 }
@@ -91,6 +96,7 @@ fi
 verdict "other makers' NVMe namespaces (one controller; two controllers under native multipath) are found and left out"
 
 if have sd-download; then
+  expect_worked_on sd-download "VT SD-DEBUG-7"
   expect_line sd-download "SUCCESS: Firmware download completed successfully"
   expect_line sd-download "Successful Downloads =   1"
   expect_line sd-download "Failed Downloads     =   0"
@@ -99,7 +105,8 @@ fi
 verdict "scsi_debug VT drive: download of a small image succeeds"
 
 if have sd-three-segments; then
-  expect_line sd-three-segments "I/O transfer length = 65536"
+  expect_worked_on sd-three-segments "VT SD-DEBUG-7"
+  expect_line sd-three-segments "I/O transfer length = 16384"
   expect_line sd-three-segments "SUCCESS: Firmware download completed successfully"
   expect_line sd-three-segments "Successful Downloads =   1"
   expect_rc sd-three-segments 0
@@ -107,6 +114,7 @@ fi
 verdict "scsi_debug VT drive: three-segment download succeeds through the unit attention after each segment"
 
 if have sd-download-activate; then
+  expect_worked_on sd-download-activate "VT SD-DEBUG-7"
   expect_line sd-download-activate "SUCCESS: Firmware download completed successfully"
   expect_line sd-download-activate "SUCCESS: Activate firmware completed successfully"
   expect_line sd-download-activate "Successful Activations =   1"
@@ -114,8 +122,10 @@ if have sd-download-activate; then
 fi
 verdict "scsi_debug VT drive: download and activation (-flags 2) succeed"
 
+declare -A refusing_model=([ahci]="VT AHCI-900" [ide]="VT IDE-700" [scsihd]="VT SAS-920" [usb]="VT USB-50")
 for disk in ahci ide; do
   if have "$disk-refused"; then
+    expect_worked_on "$disk-refused" "${refusing_model[$disk]}"
     expect_failure "$disk-refused" "Firmware download failed" 4
     expect_no_line "$disk-refused" "SUCCESS:"
     expect_failed_rc "$disk-refused"
@@ -125,14 +135,16 @@ done
 
 for disk in scsihd usb; do
   if have "$disk-refused"; then
+    expect_worked_on "$disk-refused" "${refusing_model[$disk]}"
     expect_failure "$disk-refused" "Firmware download failed" 2
     expect_no_line "$disk-refused" "SUCCESS:"
     expect_failed_rc "$disk-refused"
   fi
 done
-verdict "QEMU scsi-hd VT disks (virtio-scsi and USB, 120 KiB queue) refuse WRITE BUFFER: CHECK CONDITION (2) reported, non-zero exit"
+verdict "QEMU scsi-hd VT disks (virtio-scsi, and USB mass storage) refuse WRITE BUFFER: CHECK CONDITION (2) reported, non-zero exit"
 
 if have nvmet-refused; then
+  expect_worked_on nvmet-refused "VT NVMe Fabric 100"
   expect_line nvmet-refused "FAILURE: Firmware image download failed"
   expect_no_line nvmet-refused "SUCCESS:"
   expect_failed_rc nvmet-refused

@@ -16,10 +16,10 @@ run() { # NAME ARGS...
   echo "@@RK-END $name rc=$rc seconds=$(($(date +%s) - start))"
 }
 
-# Images: a small one, and one of three segments of the 64 KiB transfer length given
+# Images: a small one, and one of three segments of the 16 KiB transfer length given
 # with -cs. The drives that take them store the bytes unchecked.
 head -c 32768 /dev/zero | tr '\0' 'V' >/tmp/fw-small.bin
-head -c 196608 /dev/zero | tr '\0' 'W' >/tmp/fw-three.bin
+head -c 49152 /dev/zero | tr '\0' 'W' >/tmp/fw-three.bin
 models() { # IMAGE MODEL... -> a model-string file naming each model
   image=$1
   shift
@@ -41,7 +41,7 @@ done
 run list-8 -list -debug
 
 run sd-download -model /tmp/m-sd-small.txt -batch_mode
-run sd-three-segments -model /tmp/m-sd-three.txt -batch_mode -cs 65536
+run sd-three-segments -model /tmp/m-sd-three.txt -batch_mode -cs 16384
 run sd-download-activate -model /tmp/m-sd-small.txt -batch_mode -flags 2
 run ahci-refused -model /tmp/m-ahci.txt -batch_mode
 run ide-refused -model /tmp/m-ide.txt -batch_mode
