@@ -17,6 +17,7 @@
 # why it is skipped. Exit status: 0 passed or skipped, 1 an assertion failed,
 # 2 the guest did not run to its end.
 set -uo pipefail
+export PATH="$PATH:/usr/sbin:/sbin"  # depmod and modprobe
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 build="$root/build" mode=suite keep=""
