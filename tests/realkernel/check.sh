@@ -120,7 +120,7 @@ if have sd-download-activate; then
   expect_line sd-download-activate "Successful Activations =   1"
   expect_rc sd-download-activate 0
 fi
-verdict "scsi_debug VT drive: download and activation (-flags 2) succeed"
+verdict "scsi_debug VT drive: three-segment download and activation (-flags 2) succeed"
 
 declare -A refusing_model=([ahci]="VT AHCI-900" [ide]="VT IDE-700" [scsihd]="VT SAS-920" [usb]="VT USB-50")
 for disk in ahci ide; do

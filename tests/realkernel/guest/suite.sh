@@ -42,7 +42,7 @@ run list-8 -list -debug
 
 run sd-download -model /tmp/m-sd-small.txt -batch_mode
 run sd-three-segments -model /tmp/m-sd-three.txt -batch_mode -cs 16384
-run sd-download-activate -model /tmp/m-sd-small.txt -batch_mode -flags 2
+run sd-download-activate -model /tmp/m-sd-three.txt -batch_mode -cs 16384 -flags 2
 run ahci-refused -model /tmp/m-ahci.txt -batch_mode
 run ide-refused -model /tmp/m-ide.txt -batch_mode
 run scsihd-refused -model /tmp/m-scsihd.txt -batch_mode
