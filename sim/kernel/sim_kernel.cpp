@@ -40,6 +40,7 @@ void SimKernel::reset() {
     std::lock_guard lock(mutex_);
     nodes_.clear();
     ports_.clear();
+    bridges_.clear();
     observed_ = {};
 }
 
@@ -47,6 +48,12 @@ void SimKernel::setLibataPort(const std::string& path, const LibataPort& port) {
     std::lock_guard lock(mutex_);
     auto node = nodes_.find(path);
     if (node != nodes_.end()) ports_[node->second.get()] = port;
+}
+
+void SimKernel::setUsbBridge(const std::string& path, const UsbBridge& bridge) {
+    std::lock_guard lock(mutex_);
+    auto node = nodes_.find(path);
+    if (node != nodes_.end()) bridges_[node->second.get()] = std::make_shared<UsbBridgeState>(bridge);
 }
 
 SimKernel::Observed SimKernel::observed() const {
@@ -93,15 +100,20 @@ int SimKernel::sgIo(int fd, sg_io_hdr* request) {
         return -1;
     }
     LibataPort port;
+    std::shared_ptr<UsbBridgeState> bridge;
     {
         std::lock_guard lock(mutex_);
         ++observed_.sgRequests;
         observed_.sgTimeoutMs = request->timeout;
         observed_.sgDataLength = request->dxfer_len;
         observed_.cdb.assign(request->cmdp, request->cmdp + request->cmd_len);
+        constexpr std::size_t kRecent = 8;
+        if (observed_.recentCdbs.size() == kRecent) observed_.recentCdbs.erase(observed_.recentCdbs.begin());
+        observed_.recentCdbs.push_back(observed_.cdb);
         if (auto set = ports_.find(drive.get()); set != ports_.end()) port = set->second;
+        if (auto set = bridges_.find(drive.get()); set != bridges_.end()) bridge = set->second;
     }
-    return answerSgIo(*drive, *request, port);
+    return answerSgIo(*drive, *request, port, bridge.get());
 }
 
 int SimKernel::nvmeAdmin(int fd, nvme_passthru_cmd* command) {

@@ -2,7 +2,8 @@
 // nodes backed by simulated drives, answering SG_IO the way Linux does for a
 // libata disk (SAT ATA PASS-THROUGH (12) and (16) with the registers in
 // sense data as libata writes it, a translated INQUIRY) and for a SCSI disk,
-// and the NVMe admin and reset requests on a controller's character device.
+// ATA drives behind USB bridges, and the NVMe admin and reset requests on a
+// controller's character device.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 
 #include "kernel_io/kernel_io.h"
 #include "libata_sense.h"
+#include "usb_bridge.h"
 #include "simdrive/ata_drive.h"
 #include "simdrive/nvme_drive.h"
 #include "simdrive/scsi_drive.h"
@@ -35,11 +37,15 @@ public:
     void reset();
     // How libata answers on the libata disk at `path` (until reset).
     void setLibataPort(const std::string& path, const LibataPort& port);
+    // Puts a USB bridge in front of the ATA drive at `path` (until reset); its
+    // memory starts empty.
+    void setUsbBridge(const std::string& path, const UsbBridge& bridge);
 
     // What the last requests carried, for tests.
     struct Observed {
         uint32_t sgTimeoutMs = 0;
         std::vector<uint8_t> cdb;
+        std::vector<std::vector<uint8_t>> recentCdbs;  // the last few, oldest first
         uint32_t sgDataLength = 0;
         uint32_t nvmeTimeoutMs = 0;
         uint32_t sgRequests = 0;
@@ -63,6 +69,7 @@ private:
     std::map<std::string, std::shared_ptr<SimDrive>> nodes_;
     std::map<int, std::shared_ptr<SimDrive>> open_;
     std::map<const SimDrive*, LibataPort> ports_;
+    std::map<const SimDrive*, std::shared_ptr<UsbBridgeState>> bridges_;
     int nextFd_ = 1000;
     Observed observed_;
 };

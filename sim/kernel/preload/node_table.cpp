@@ -34,14 +34,14 @@ bool parseNodeTable(std::string_view text, std::vector<NodeEntry>& nodes, std::s
 
         const std::size_t split = line.find_first_of(kBlanks);
         const std::string_view path = line.substr(0, split);
-        const std::string_view described =
+        std::string_view described =
             split == std::string_view::npos ? std::string_view() : trimmed(line.substr(split));
         if (path.front() != '/')
             return failAt(number, "node path '" + std::string(path) + "' is not absolute", error);
         if (described.empty())
             return failAt(number, "node '" + std::string(path) + "' has no drive description", error);
 
-        NodeEntry entry{std::string(path), {}, {}};
+        NodeEntry entry{std::string(path), {}, {}, {}};
         constexpr std::string_view kSameAs = "same-as ";
         if (described.substr(0, kSameAs.size()) == kSameAs) {
             entry.sameAs = std::string(trimmed(described.substr(kSameAs.size())));
@@ -53,6 +53,17 @@ bool parseNodeTable(std::string_view text, std::vector<NodeEntry>& nodes, std::s
                               error);
             entry.description = original->description;
         } else {
+            constexpr std::string_view kUsb = "usb=";
+            if (described.substr(0, kUsb.size()) == kUsb) {
+                const std::size_t semicolon = described.find(';');
+                const std::string_view name = trimmed(described.substr(kUsb.size(), semicolon - kUsb.size()));
+                entry.usbBridge = parseUsbBridge(name);
+                if (!entry.usbBridge)
+                    return failAt(number, "node '" + entry.path + "': unknown USB bridge '" + std::string(name) + "'",
+                                  error);
+                described =
+                    semicolon == std::string_view::npos ? std::string_view() : trimmed(described.substr(semicolon + 1));
+            }
             DescriptionError problem;
             if (!parseDriveDescriptionText(described, entry.description, problem))
                 return failAt(number, "node '" + entry.path + "': " + problem.message(), error);

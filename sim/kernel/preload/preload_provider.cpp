@@ -62,6 +62,7 @@ void populate() {
             continue;
         }
         for (const std::string& path : simdrive::nodePaths(node)) kernel.addNode(path, drive);
+        if (node.usbBridge) kernel.setUsbBridge(node.path, *node.usbBridge);
         byNode[node.path] = drive;
     }
 }

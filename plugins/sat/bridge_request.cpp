@@ -1,0 +1,50 @@
+// SCSI commands to USB bridges over SG_IO.
+#include "bridge_request.h"
+
+#include <scsi/sg.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "kernel_io/sg_request.h"
+
+namespace usb_bridge {
+
+namespace {
+constexpr unsigned kDriverStatusMask = 0x0F;
+constexpr unsigned kDriverSense = 0x08;
+}  // namespace
+
+int transportError(const sg_io_hdr& header) {
+    const unsigned driverStatus = header.driver_status & kDriverStatusMask;
+    if (header.host_status != 0 || (driverStatus != 0 && driverStatus != kDriverSense)) return EIO;
+    return 0;
+}
+
+ScsiOutcome sendScsi(int fd, const ScsiRequest& request) {
+    ScsiOutcome outcome;
+    sg_io_hdr header{};
+    header.interface_id = 'S';
+    header.cmd_len = static_cast<unsigned char>(request.cdb.size());
+    header.cmdp = const_cast<unsigned char*>(request.cdb.data());
+    header.mx_sb_len = static_cast<unsigned char>(std::min<std::size_t>(request.sense.size(), 255));
+    header.sbp = request.sense.empty() ? nullptr : request.sense.data();
+    header.timeout = passthrough::sgTimeoutMs(request.timeoutNs);
+    const bool moves = request.direction != Direction::None && request.length != 0;
+    header.dxfer_direction = !moves                               ? SG_DXFER_NONE
+                             : request.direction == Direction::In ? SG_DXFER_FROM_DEV
+                                                                  : SG_DXFER_TO_DEV;
+    header.dxferp = moves ? request.data : nullptr;
+    header.dxfer_len = moves ? request.length : 0;
+
+    outcome.systemError = passthrough::timedSgIo(fd, header, outcome.durationNs);
+    if (outcome.systemError == 0) outcome.systemError = transportError(header);
+    if (outcome.systemError != 0) return outcome;
+    outcome.status = header.status;
+    const uint32_t residue = static_cast<uint32_t>(std::max(header.resid, 0));
+    outcome.transferred = header.dxfer_len - std::min(residue, header.dxfer_len);
+    outcome.senseLength = std::min<uint32_t>(header.sb_len_wr, header.mx_sb_len);
+    return outcome;
+}
+
+}  // namespace usb_bridge
