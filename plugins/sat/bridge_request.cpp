@@ -7,12 +7,14 @@
 #include <cerrno>
 
 #include "kernel_io/sg_request.h"
+#include "sat_codec/sat_sense.h"
 
 namespace usb_bridge {
 
 namespace {
 constexpr unsigned kDriverStatusMask = 0x0F;
 constexpr unsigned kDriverSense = 0x08;
+constexpr uint8_t kKeyIllegalRequest = 0x05;
 }  // namespace
 
 int transportError(const sg_io_hdr& header) {
@@ -45,6 +47,19 @@ ScsiOutcome sendScsi(int fd, const ScsiRequest& request) {
     outcome.transferred = header.dxfer_len - std::min(residue, header.dxfer_len);
     outcome.senseLength = std::min<uint32_t>(header.sb_len_wr, header.mx_sb_len);
     return outcome;
+}
+
+bool refusedByBridge(std::span<const uint8_t> sense) {
+    if (sense.empty()) return false;
+    const sat::DecodedSense decoded = sat::decodeSense(sense, sat::FixedLayout::Detect);
+    if (decoded.code.key != kKeyIllegalRequest) return false;
+    return decoded.verdict != sat::SenseVerdict::Registers || !sat::statusReportsError(decoded.registers.status);
+}
+
+int bridgeRefusal(std::span<const uint8_t> sense, const char* what, CvError* error) {
+    const sat::SenseCode code = sat::decodeSense(sense, sat::FixedLayout::Detect).code;
+    return CvSetError(error, CV_ERROR_FAILED, "%s refused by the bridge (sense key 0x%X, ASC/ASCQ 0x%02X/0x%02X)", what,
+                      code.key, code.asc, code.ascq);
 }
 
 }  // namespace usb_bridge

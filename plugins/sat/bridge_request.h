@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include <corvane.h>
+
 struct sg_io_hdr;
 
 namespace usb_bridge {
@@ -43,5 +45,13 @@ inline constexpr uint64_t kFixedTimeoutNs = 60000000000ull;
 int transportError(const sg_io_hdr& header);
 
 ScsiOutcome sendScsi(int fd, const ScsiRequest& request);
+
+// The sense of a command that a bridge refused itself (ILLEGAL REQUEST
+// without an ATA error in it): no drive saw the command, and the registers a
+// later read returns would be an earlier command's.
+bool refusedByBridge(std::span<const uint8_t> sense);
+
+// "<what> refused by the bridge (sense key ..., ASC/ASCQ ...)", code 2.
+int bridgeRefusal(std::span<const uint8_t> sense, const char* what, CvError* error);
 
 }  // namespace usb_bridge

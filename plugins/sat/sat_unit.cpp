@@ -27,7 +27,6 @@ constexpr uint8_t kIdentifyDevice = 0xEC;
 constexpr std::size_t kReadBackLength = 22;
 constexpr std::size_t kCommandSenseLength = 32;
 constexpr uint8_t kRequestSense = 0x03;
-constexpr uint8_t kKeyIllegalRequest = 0x05;
 
 std::vector<AtaAbility> satAbilities() {
     std::vector<AtaAbility> list;
@@ -165,16 +164,6 @@ uint32_t requestSense(int fd, std::span<uint8_t> area, CvError* error) {
     return outcome.transferred;
 }
 
-// A bridge that refused the command block itself (ILLEGAL REQUEST) ran
-// nothing: the registers a later read returns would be those of an earlier
-// command. An ATA error in the sense means the drive did see it.
-bool bridgeRefused(std::span<const uint8_t> sense) {
-    if (sense.empty()) return false;
-    const sat::DecodedSense decoded = sat::decodeSense(sense, sat::FixedLayout::Detect);
-    if (decoded.code.key != kKeyIllegalRequest) return false;
-    return decoded.verdict != sat::SenseVerdict::Registers || !sat::statusReportsError(decoded.registers.status);
-}
-
 // Off USB there is no read-back: a translation such as the kernel's reports
 // the drive's error with the registers in the command's own sense. Sense that
 // neither shows an ATA error nor says the command was carried out leaves
@@ -227,12 +216,8 @@ int SatUnit::doCommand(AtaCommandBlock& block, uint8_t* data, uint32_t length, C
 
     AtaTaskfileBlock registers{};
     if (usb_) {
-        if (bridgeRefused(commandSense)) {
-            const sat::SenseCode code = sat::decodeSense(commandSense, sat::FixedLayout::Detect).code;
-            return CvSetError(error, CV_ERROR_FAILED,
-                              "ATA PASS-THROUGH refused by the bridge (sense key 0x%X, ASC/ASCQ 0x%02X/0x%02X)",
-                              code.key, code.asc, code.ascq);
-        }
+        if (usb_bridge::refusedByBridge(commandSense))
+            return usb_bridge::bridgeRefusal(commandSense, "ATA PASS-THROUGH", error);
         if (!readBackAfterCommand(unit.disk->fd(), cdb.length, registers, error)) return 0;
     } else if (!commandSense.empty() && !kernelAnswer(commandSense, registers)) {
         return CvSetError(error, CV_ERROR_FAILED, "SAT read task file failed");
