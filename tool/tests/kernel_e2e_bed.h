@@ -40,7 +40,8 @@ public:
 
     // A whole disk "/dev/<name>" with device number major:minor and the
     // identity link "/dev/disk/by-id/<id>", answered by a drive of this
-    // description ("kind=ata; ..." is a libata disk, "kind=scsi; ..." a SCSI disk).
+    // description ("kind=ata; ..." is a libata disk, "kind=scsi; ..." a SCSI disk,
+    // "usb=<bridge>; kind=ata; ..." an ATA drive behind a USB bridge).
     void addDisk(const std::string& name, unsigned major, unsigned minor, const std::string& id,
                  const std::string& description);
     // A second whole disk "/dev/<name>" that reaches the drive of disk `of`, as
@@ -56,6 +57,8 @@ public:
     void addNvme(const std::string& controller, unsigned minor, const std::string& id,
                  const std::string& description, unsigned namespaces = 1);
 
+    // The bed's configuration with another comma-separated list of plug-ins.
+    void usePlugins(const std::string& plugins);
     // Replaces the bed's "firmstep.ini" with a copy of another configuration.
     void useConfiguration(const std::filesystem::path& source);
 
