@@ -100,11 +100,8 @@ int AtaUnit::execute(CvCommand* command, CvError* error) {
     case DEVICE_FUNCTION_GET_ABILITY_COUNT:
         writeBlock<int32_t>(command, kAbilityCount);
         return CvSetNoError(error);
-    case DEVICE_FUNCTION_GET_ABILITY: {
-        const AtaAbility& ability = abilities_[static_cast<std::size_t>(DeviceContract_AbilityIndex(command))];
-        std::memcpy(command->buffers[1], &ability, sizeof ability);
-        return CvSetNoError(error);
-    }
+    case DEVICE_FUNCTION_GET_ABILITY:
+        return copyAbility(command, abilities_, error);
     default:
         return doAtaCommand(command, error);
     }

@@ -13,8 +13,6 @@ namespace ata_plugin {
 namespace {
 
 constexpr uint8_t kGood = 0x00;
-constexpr uint8_t kDriverStatusMask = 0x0F;
-constexpr uint8_t kDriverSense = 0x08;
 constexpr uint8_t kReadyNoError = 0x50;  // DRDY and DSC
 
 // NO SENSE and RECOVERED ERROR: the command was carried out.
@@ -89,14 +87,9 @@ PassThroughResult runPassThrough(int fd, const PassThroughRequest& request) {
     header.dxferp = request.direction == DataDirection::None ? nullptr : request.data;
     header.dxfer_len = request.direction == DataDirection::None ? 0 : request.length;
 
+    // Refused by the kernel or lost on the way (time-out, host adapter): it never reached the drive.
     result.systemError = passthrough::timedSgIo(fd, header, result.durationNs);
     if (result.systemError != 0) return result;
-    // The transport or the host adapter lost the command: it never reached the drive.
-    const unsigned driverStatus = header.driver_status & kDriverStatusMask;
-    if (header.host_status != 0 || (driverStatus != 0 && driverStatus != kDriverSense)) {
-        result.systemError = EIO;
-        return result;
-    }
     const uint32_t residue = static_cast<uint32_t>(std::max(header.resid, 0));
     result.transferred = header.dxfer_len - std::min(residue, header.dxfer_len);
     readAnswer(header.status, {sense, std::min<std::size_t>(header.sb_len_wr, sizeof sense)}, result);

@@ -12,10 +12,18 @@ namespace passthrough {
 
 OpenDisk::~OpenDisk() { KernelIo_Close(fd_); }
 
+uint32_t OpenDisk::capTransfer(uint32_t ability) const {
+    constexpr uint32_t kBlock = 512;
+    if (maxTransfer_ == 0 || ability <= maxTransfer_) return ability;
+    return maxTransfer_ / kBlock * kBlock;
+}
+
 std::shared_ptr<OpenDisk> openDisk(const std::string& path) {
     int fd = KernelIo_Open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
-    return std::make_shared<OpenDisk>(fd);
+    uint32_t maxTransfer = 0;
+    if (KernelIo_MaxTransfer(fd, &maxTransfer) != 0) maxTransfer = 0;
+    return std::make_shared<OpenDisk>(fd, maxTransfer);
 }
 
 // ---- DiskUnit ----------------------------------------------------------------
@@ -31,6 +39,11 @@ CvUID DiskUnit::service() const {
 DiskUnit::Snapshot DiskUnit::snapshot() const {
     std::lock_guard lock(mutex_);
     return {disk_, timeoutNs_};
+}
+
+uint32_t DiskUnit::capTransfer(uint32_t ability) const {
+    std::lock_guard lock(mutex_);
+    return disk_ ? disk_->capTransfer(ability) : ability;
 }
 
 uint64_t DiskUnit::timeoutNs() const {

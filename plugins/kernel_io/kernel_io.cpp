@@ -10,6 +10,8 @@
 
 #include <mutex>
 
+#include "queue_limit.h"
+
 namespace {
 
 int systemOpen(const char* path, int flags) { return ::open(path, flags); }
@@ -18,7 +20,8 @@ int systemNvmeAdmin(int fd, nvme_passthru_cmd* command) { return ::ioctl(fd, NVM
 int systemNvmeReset(int fd) { return ::ioctl(fd, NVME_IOCTL_RESET); }
 int systemClose(int fd) { return ::close(fd); }
 
-constexpr KernelIoOps kSystemOps = {systemOpen, systemSgIo, systemNvmeAdmin, systemNvmeReset, systemClose};
+constexpr KernelIoOps kSystemOps = {systemOpen,      systemSgIo,  systemNvmeAdmin,
+                                    systemNvmeReset, systemClose, passthrough::systemMaxTransfer};
 
 const KernelIoOps& ops() {
     static const KernelIoOps* chosen = nullptr;
@@ -38,4 +41,5 @@ int KernelIo_SgIo(int fd, sg_io_hdr* request) { return ops().sgIo(fd, request); 
 int KernelIo_NvmeAdmin(int fd, nvme_passthru_cmd* command) { return ops().nvmeAdmin(fd, command); }
 int KernelIo_NvmeReset(int fd) { return ops().nvmeReset(fd); }
 int KernelIo_Close(int fd) { return ops().close(fd); }
+int KernelIo_MaxTransfer(int fd, uint32_t* bytes) { return ops().maxTransfer(fd, bytes); }
 const KernelIoOps* KernelIo_SystemOps(void) { return &kSystemOps; }

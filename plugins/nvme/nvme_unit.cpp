@@ -12,6 +12,14 @@
 namespace nvme_plugin {
 
 namespace {
+using passthrough::writeBlock;
+
+// Path related status values (type 3) that the kernel posts itself when it
+// abandons a command: the controller never answered it.
+constexpr uint32_t kStatusCodeMask = 0x7FF;
+constexpr uint32_t kHostPathingError = 0x370;
+constexpr uint32_t kCommandAbortedByHost = 0x371;
+
 // The time-out field in whole milliseconds; 0 lets the kernel apply its own
 // admin time-out.
 uint32_t timeoutMs(uint64_t timeoutNs) {
@@ -38,8 +46,11 @@ int issueAdminCommand(int fd, const NvmeSubmissionEntry& submission, uint64_t ti
     request.addr = reinterpret_cast<uintptr_t>(data);
     request.data_len = length;
     request.timeout_ms = timeoutMs(timeoutNs);
+    errno = 0;
     int rc = KernelIo_NvmeAdmin(fd, &request);
     if (rc < 0) return errno != 0 ? errno : EIO;
+    const uint32_t code = static_cast<uint32_t>(rc) & kStatusCodeMask;
+    if (code == kHostPathingError || code == kCommandAbortedByHost) return EIO;
     completion = NvmeCompletionEntry{};
     completion.result = request.result;
     // The kernel returns the status field without the phase tag; the entry
@@ -52,12 +63,25 @@ NvmeUnit::NvmeUnit(passthrough::DiskPlugin& plugin, CvUID resource, std::string 
                    std::shared_ptr<passthrough::OpenDisk> controller)
     : DiskUnit(plugin, resource, std::move(path), std::move(controller)) {
     DeviceContract_InitRules(&rules_, DEVICE_CONTRACT_NVME);
+    abilities_[0].kind = NVME_ABILITY_DATA_IN;
+    abilities_[1].kind = NVME_ABILITY_DATA_OUT;
+    for (NvmeAbility& ability : abilities_) ability.maxTransferBytes = NVME_DEFAULT_MAX_TRANSFER;
 }
 
 int NvmeUnit::execute(CvCommand* command, CvError* error) {
-    if (!DeviceContract_CheckCommand(&rules_, command, 0, error)) return 0;
-    if (command->function == NVME_DEVICE_FUNCTION_ADMIN_COMMAND) return adminCommand(command, error);
-    return resetController(error);
+    const auto count = static_cast<int32_t>(abilities_.size());
+    if (!DeviceContract_CheckCommand(&rules_, command, count, error)) return 0;
+    switch (command->function) {
+    case NVME_DEVICE_FUNCTION_ADMIN_COMMAND:
+        return adminCommand(command, error);
+    case DEVICE_FUNCTION_GET_ABILITY_COUNT:
+        writeBlock(command, count);
+        return CvSetNoError(error);
+    case DEVICE_FUNCTION_GET_ABILITY:
+        return copyAbility(command, abilities_, error);
+    default:
+        return resetController(error);
+    }
 }
 
 int NvmeUnit::adminCommand(CvCommand* command, CvError* error) {

@@ -32,10 +32,26 @@ bool IsVirtualName(const std::string& name)
                        [&](const char* prefix) { return name.rfind(prefix, 0) == 0; });
 }
 
-// Virtual disks (loop, RAM, device-mapper, md) come and go with no drive behind them.
+// Virtual disks (loop, RAM, device-mapper, md) come and go with no drive behind
+// them. NVMe namespaces live there too: under their subsystem with native
+// multipath, and under the fabrics controller without it; those are drives.
 bool IsVirtualDevPath(const std::string& devPath)
 {
+    static const char* const drives[] = {"/devices/virtual/nvme-subsystem/", "/devices/virtual/nvme-fabrics/"};
+    if (std::any_of(std::begin(drives), std::end(drives),
+                    [&](const char* prefix) { return devPath.rfind(prefix, 0) == 0; }))
+        return false;
     return devPath.rfind("/devices/virtual/", 0) == 0;
+}
+
+// "nvme1c0n1": one controller's path to a multipath namespace, a hidden disk
+// that is reached through the namespace's own block device ("nvme1n1").
+bool IsMultipathPathName(const std::string& name)
+{
+    unsigned subsystem = 0, controller = 0, ns = 0;
+    int end = 0;
+    return std::sscanf(name.c_str(), "nvme%uc%un%u%n", &subsystem, &controller, &ns, &end) == 3 &&
+           static_cast<std::size_t>(end) == name.size();
 }
 
 void NotifyListeners(DriveRecord& record, int32_t arrived)
@@ -113,7 +129,7 @@ void StaticEnumeration(const std::string& problem)
     std::sort(names.begin(), names.end());
     std::vector<CvUID> registered;
     for (const std::string& name : names) {
-        if (IsVirtualName(name)) continue;
+        if (IsVirtualName(name) || IsMultipathPathName(name)) continue;
         const std::string node = "/dev/" + name;
         if (!state.system->CanOpen(node)) continue;
         if (IsFilteredOut(*state.system, state.mode, name)) continue;
@@ -150,7 +166,8 @@ void Enumerate(ScanList* scan)
         return;
     }
     for (const DiskEntry& disk : disks) {
-        if (IsVirtualDevPath(disk.devPath) || IsVirtualName(disk.sysName)) continue;
+        if (IsVirtualDevPath(disk.devPath) || IsVirtualName(disk.sysName) || IsMultipathPathName(disk.sysName))
+            continue;
         if (disk.devNode.empty() || !state.system->CanOpen(disk.devNode)) continue;
         if (IsFilteredOut(*state.system, state.mode, disk.sysName)) continue;
         RecordPtr record = MakeRecord(disk.identity, disk.devNode, DriveNumberOf(disk.major, disk.minor), disk.sysName);

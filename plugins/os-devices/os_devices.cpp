@@ -35,8 +35,16 @@ void WaitForFirstScan(PluginState& state)
 {
     std::unique_lock lock(state.populateMutex);
     const auto done = [&] { return state.populated; };
-    if (state.scanTimeout < 0) state.populateChanged.wait(lock, done);
-    else state.populateChanged.wait_for(lock, std::chrono::seconds(state.scanTimeout), done);
+    if (state.scanTimeout < 0) {
+        state.populateChanged.wait(lock, done);
+        return;
+    }
+    if (state.scanTimeout > 0 && !state.populateChanged.wait_for(lock, std::chrono::seconds(state.scanTimeout), done))
+        // Disks the scan finds from now on come as hot-plug events, possibly
+        // after a client has looked: say so.
+        CvLog(CV_LOG_WARNING,
+              "The first disk scan has not finished after %d seconds; disks it finds later are added as it finds them",
+              static_cast<int>(state.scanTimeout));
 }
 
 }  // namespace

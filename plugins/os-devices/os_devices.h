@@ -4,7 +4,10 @@
 //
 // On Linux: the disks are the udev block devices of type "disk" that are not
 // virtual (loop, RAM, zram, device-mapper, md), optical, floppy or network
-// devices, and whose node opens for reading and writing. Each is known by its
+// devices, nor one controller's hidden path to a multipath NVMe namespace, and
+// whose node opens for reading and writing. NVMe namespaces under their
+// subsystem (native multipath) or a fabrics controller are disks, although
+// the kernel places them among the virtual devices. Each is known by its
 // interface path (see UdevSystem), opened by its node ("/dev/sda", both the
 // system and the access path), and numbered by its device number packed as
 // major << 20 | minor. The discovery thread listens to udev events of whole

@@ -1,8 +1,8 @@
 // The one seam between the OS devices plug-in and the system: enumeration of
 // whole disks and their hot-plug events (libudev in production), plain file
-// and directory reads (sysfs and the mount table) and a check that a disk node
-// can be opened. Production code uses UdevSystem; tests hand the plug-in a
-// scripted population instead.
+// and directory reads (sysfs and the mount table), udev properties, and checks
+// that a disk node can be opened and whether the kernel holds it. Production
+// code uses UdevSystem; tests hand the plug-in a scripted population instead.
 #pragma once
 
 #include <hostport/hostport_api.h>
@@ -60,6 +60,11 @@ public:
     virtual std::vector<std::string> ListDirectory(const std::string& path) = 0;
     // Whole text of a file; nothing when it cannot be read.
     virtual std::optional<std::string> ReadFile(const std::string& path) = 0;
+    // Whether something in the kernel holds the block device exclusively, so
+    // that an exclusive open of it is refused as busy.
+    virtual bool IsClaimed(const std::string& devNode) = 0;
+    // A udev property of a block device ("ID_FS_TYPE"), empty when it has none.
+    virtual std::string DeviceProperty(const std::string& sysName, const std::string& key) = 0;
     // The host-port library, or null when this machine has none.
     virtual const HostPortFunctions* HostPorts() = 0;
 };

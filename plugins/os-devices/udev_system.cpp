@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -142,6 +143,28 @@ bool UdevSystem::CanOpen(const std::string& devNode)
     if (fd < 0) return false;
     ::close(fd);
     return true;
+}
+
+bool UdevSystem::IsClaimed(const std::string& devNode)
+{
+    // Read-only, so that closing it does not make udev probe the disk again.
+    const int fd = ::open(devNode.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        return false;
+    }
+    return errno == EBUSY;
+}
+
+std::string UdevSystem::DeviceProperty(const std::string& sysName, const std::string& key)
+{
+    std::string problem;
+    if (!Connect(problem)) return {};
+    struct udev_device* device = udev_device_new_from_subsystem_sysname(udev_, "block", sysName.c_str());
+    if (device == nullptr) return {};
+    std::string value = Text(udev_device_get_property_value(device, key.c_str()));
+    udev_device_unref(device);
+    return value;
 }
 
 std::vector<std::string> UdevSystem::ListDirectory(const std::string& path)

@@ -31,6 +31,8 @@ public:
     bool CanOpen(const std::string& devNode) override;
     std::vector<std::string> ListDirectory(const std::string& path) override;
     std::optional<std::string> ReadFile(const std::string& path) override;
+    bool IsClaimed(const std::string& devNode) override;
+    std::string DeviceProperty(const std::string& sysName, const std::string& key) override;
     // Loads HOSTPORT_LIBRARY_NAME on first use; null when it is missing.
     const HostPortFunctions* HostPorts() override;
 

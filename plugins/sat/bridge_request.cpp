@@ -4,7 +4,6 @@
 #include <scsi/sg.h>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "kernel_io/sg_request.h"
 #include "sat_codec/sat_sense.h"
@@ -12,16 +11,8 @@
 namespace usb_bridge {
 
 namespace {
-constexpr unsigned kDriverStatusMask = 0x0F;
-constexpr unsigned kDriverSense = 0x08;
 constexpr uint8_t kKeyIllegalRequest = 0x05;
 }  // namespace
-
-int transportError(const sg_io_hdr& header) {
-    const unsigned driverStatus = header.driver_status & kDriverStatusMask;
-    if (header.host_status != 0 || (driverStatus != 0 && driverStatus != kDriverSense)) return EIO;
-    return 0;
-}
 
 ScsiOutcome sendScsi(int fd, const ScsiRequest& request) {
     ScsiOutcome outcome;
@@ -40,7 +31,6 @@ ScsiOutcome sendScsi(int fd, const ScsiRequest& request) {
     header.dxfer_len = moves ? request.length : 0;
 
     outcome.systemError = passthrough::timedSgIo(fd, header, outcome.durationNs);
-    if (outcome.systemError == 0) outcome.systemError = transportError(header);
     if (outcome.systemError != 0) return outcome;
     outcome.status = header.status;
     const uint32_t residue = static_cast<uint32_t>(std::max(header.resid, 0));

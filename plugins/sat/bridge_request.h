@@ -9,8 +9,6 @@
 
 #include <corvane.h>
 
-struct sg_io_hdr;
-
 namespace usb_bridge {
 
 enum class Direction : uint8_t { None, In, Out };
@@ -26,7 +24,8 @@ struct ScsiRequest {
 
 struct ScsiOutcome {
     // 0 when the command reached the bridge and came back with a SCSI status
-    // (CHECK CONDITION included); otherwise the errno value of the failure.
+    // (CHECK CONDITION included); otherwise the errno value of the failure
+    // (the kernel's refusal, or a transport failure: passthrough::timedSgIo).
     int systemError = 0;
     uint8_t status = 0;
     uint32_t transferred = 0;  // data bytes moved
@@ -37,12 +36,6 @@ struct ScsiOutcome {
 inline constexpr uint8_t kScsiGood = 0x00;
 inline constexpr uint8_t kScsiCheckCondition = 0x02;
 inline constexpr uint64_t kFixedTimeoutNs = 60000000000ull;
-
-// The transport verdict on a request the kernel accepted: 0 when the command
-// reached the device (whatever its SCSI status), EIO when the host adapter or
-// the driver lost it on the way (host_status set, or a driver_status other
-// than DRIVER_SENSE).
-int transportError(const sg_io_hdr& header);
 
 ScsiOutcome sendScsi(int fd, const ScsiRequest& request);
 

@@ -39,7 +39,10 @@ int BridgeUnit::execute(CvCommand* command, CvError* error) {
         writeBlock<int32_t>(command, count);
         return CvSetNoError(error);
     case DEVICE_FUNCTION_GET_ABILITY: {
-        const AtaAbility& ability = abilities_[static_cast<std::size_t>(DeviceContract_AbilityIndex(command))];
+        // The kernel's limit for one request on this disk (a USB bridge's
+        // queue is often smaller) caps the largest transfer.
+        AtaAbility ability = abilities_[static_cast<std::size_t>(DeviceContract_AbilityIndex(command))];
+        ability.maxTransferBytes = capTransfer(ability.maxTransferBytes);
         std::memcpy(command->buffers[1], &ability, sizeof ability);
         return CvSetNoError(error);
     }

@@ -4,7 +4,6 @@
 #include <scsi/sg.h>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "kernel_io/sg_request.h"
 
@@ -41,15 +40,11 @@ SgOutcome runSgCommand(int fd, const SgCommand& command) {
     header.dxferp = data;
     header.dxfer_len = length;
 
+    // Refused by the kernel or lost on the way (no connection, a reset, a
+    // time-out): nothing the device said comes back, whatever the status reads.
     outcome.systemError = passthrough::timedSgIo(fd, header, outcome.durationNs);
     if (outcome.systemError != 0) return outcome;
     outcome.status = header.status;
-    // The command was lost on its way (no connection, a reset, a time-out):
-    // without a SCSI status that is the request failing.
-    if (header.status == 0 && header.host_status != 0) {
-        outcome.systemError = EIO;
-        return outcome;
-    }
     outcome.senseLength = std::min<uint8_t>(header.sb_len_wr, SCSI_SENSE_CAPACITY);
     int resid = std::clamp(header.resid, 0, static_cast<int>(length));
     outcome.transferred = length - static_cast<uint32_t>(resid);

@@ -17,7 +17,7 @@ struct SgCommand {
 };
 
 struct SgOutcome {
-    int systemError = 0;        // errno of a request that failed with SCSI status 0
+    int systemError = 0;        // errno of a request that did not reach the device (status then 0)
     uint8_t status = 0;         // the SCSI status byte
     uint8_t senseLength = 0;
     uint8_t sense[SCSI_SENSE_CAPACITY] = {};

@@ -5,6 +5,7 @@
 #include <scsi/sg.h>
 
 #include <cerrno>
+#include <optional>
 
 #include "sg_answer.h"
 
@@ -16,7 +17,25 @@ int sysSgIo(int fd, sg_io_hdr* request) { return SimKernel::instance().sgIo(fd, 
 int sysNvmeAdmin(int fd, nvme_passthru_cmd* command) { return SimKernel::instance().nvmeAdmin(fd, command); }
 int sysNvmeReset(int fd) { return SimKernel::instance().nvmeReset(fd); }
 int sysClose(int fd) { return SimKernel::instance().close(fd); }
-constexpr KernelIoOps kOps = {sysOpen, sysSgIo, sysNvmeAdmin, sysNvmeReset, sysClose};
+int sysMaxTransfer(int fd, uint32_t* bytes) { return SimKernel::instance().maxTransfer(fd, bytes); }
+constexpr KernelIoOps kOps = {sysOpen, sysSgIo, sysNvmeAdmin, sysNvmeReset, sysClose, sysMaxTransfer};
+
+constexpr unsigned char kDidTimeOut = 0x03;
+constexpr unsigned short kDriverTimeout = 0x06;
+constexpr int kNvmeHostAbortedCommand = 0x371;
+
+// A request the kernel gave up on: no status, no sense, nothing moved.
+void timedOut(sg_io_hdr& request, SimKernel::TimeoutReport report) {
+    request.status = 0;
+    request.masked_status = 0;
+    request.msg_status = 0;
+    request.sb_len_wr = 0;
+    request.host_status = report == SimKernel::TimeoutReport::NewKernel ? kDidTimeOut : 0;
+    request.driver_status = report == SimKernel::TimeoutReport::OldKernel ? kDriverTimeout : 0;
+    request.resid = static_cast<int>(request.dxfer_len);
+    request.duration = request.timeout;
+    request.info = SG_INFO_CHECK;
+}
 }  // namespace
 
 SimKernel& SimKernel::instance() {
@@ -28,7 +47,9 @@ const KernelIoOps* SimKernel::ops() { return &kOps; }
 
 void SimKernel::addNode(const std::string& path, std::shared_ptr<SimDrive> drive) {
     std::lock_guard lock(mutex_);
-    nodes_[path] = std::move(drive);
+    auto node = std::make_shared<Node>();
+    node->drive = std::move(drive);
+    nodes_[path] = std::move(node);
 }
 
 void SimKernel::removeNode(const std::string& path) {
@@ -39,21 +60,31 @@ void SimKernel::removeNode(const std::string& path) {
 void SimKernel::reset() {
     std::lock_guard lock(mutex_);
     nodes_.clear();
-    ports_.clear();
-    bridges_.clear();
     observed_ = {};
 }
 
 void SimKernel::setLibataPort(const std::string& path, const LibataPort& port) {
     std::lock_guard lock(mutex_);
-    auto node = nodes_.find(path);
-    if (node != nodes_.end()) ports_[node->second.get()] = port;
+    if (auto node = nodes_.find(path); node != nodes_.end()) node->second->port = port;
 }
 
 void SimKernel::setUsbBridge(const std::string& path, const UsbBridge& bridge) {
     std::lock_guard lock(mutex_);
-    auto node = nodes_.find(path);
-    if (node != nodes_.end()) bridges_[node->second.get()] = std::make_shared<UsbBridgeState>(bridge);
+    if (auto node = nodes_.find(path); node != nodes_.end())
+        node->second->bridge = std::make_shared<UsbBridgeState>(bridge);
+}
+
+void SimKernel::setQueueLimit(const std::string& path, uint32_t bytes) {
+    std::lock_guard lock(mutex_);
+    if (auto node = nodes_.find(path); node != nodes_.end()) node->second->queueLimit = bytes;
+}
+
+void SimKernel::timeOutNext(const std::string& path, uint32_t count, TimeoutReport report) {
+    std::lock_guard lock(mutex_);
+    if (auto node = nodes_.find(path); node != nodes_.end()) {
+        node->second->timeouts = count;
+        node->second->report = report;
+    }
 }
 
 SimKernel::Observed SimKernel::observed() const {
@@ -87,20 +118,35 @@ int SimKernel::close(int fd) {
     return 0;
 }
 
-std::shared_ptr<SimDrive> SimKernel::driveOf(int fd) const {
+int SimKernel::maxTransfer(int fd, uint32_t* bytes) {
     std::lock_guard lock(mutex_);
     auto entry = open_.find(fd);
-    return entry == open_.end() ? nullptr : entry->second;
-}
-
-int SimKernel::sgIo(int fd, sg_io_hdr* request) {
-    std::shared_ptr<SimDrive> drive = driveOf(fd);
-    if (!drive) {
+    if (entry == open_.end()) {
         errno = EBADF;
         return -1;
     }
-    LibataPort port;
-    std::shared_ptr<UsbBridgeState> bridge;
+    if (entry->second->queueLimit == 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    *bytes = entry->second->queueLimit;
+    return 0;
+}
+
+SimKernel::Passage SimKernel::pass(int fd) {
+    std::lock_guard lock(mutex_);
+    auto entry = open_.find(fd);
+    if (entry == open_.end()) return {};
+    Node& node = *entry->second;
+    return {node.drive, node.queueLimit, node.port, node.bridge};
+}
+
+int SimKernel::sgIo(int fd, sg_io_hdr* request) {
+    Passage passage = pass(fd);
+    if (!passage.drive) {
+        errno = EBADF;
+        return -1;
+    }
     {
         std::lock_guard lock(mutex_);
         ++observed_.sgRequests;
@@ -110,15 +156,30 @@ int SimKernel::sgIo(int fd, sg_io_hdr* request) {
         constexpr std::size_t kRecent = 8;
         if (observed_.recentCdbs.size() == kRecent) observed_.recentCdbs.erase(observed_.recentCdbs.begin());
         observed_.recentCdbs.push_back(observed_.cdb);
-        if (auto set = ports_.find(drive.get()); set != ports_.end()) port = set->second;
-        if (auto set = bridges_.find(drive.get()); set != bridges_.end()) bridge = set->second;
     }
-    return answerSgIo(*drive, *request, port, bridge.get());
+    // The block layer's own check, before anything is sent.
+    if (request->interface_id == 'S' && passage.queueLimit != 0 && request->dxfer_len > passage.queueLimit) {
+        errno = EIO;
+        return -1;
+    }
+    if (std::optional<TimeoutReport> report = takeTimeout(fd)) {
+        timedOut(*request, *report);
+        return 0;
+    }
+    return answerSgIo(*passage.drive, *request, passage.port, passage.bridge.get());
+}
+
+std::optional<SimKernel::TimeoutReport> SimKernel::takeTimeout(int fd) {
+    std::lock_guard lock(mutex_);
+    auto entry = open_.find(fd);
+    if (entry == open_.end() || entry->second->timeouts == 0) return std::nullopt;
+    --entry->second->timeouts;
+    return entry->second->report;
 }
 
 int SimKernel::nvmeAdmin(int fd, nvme_passthru_cmd* command) {
-    std::shared_ptr<SimDrive> drive = driveOf(fd);
-    if (!drive) {
+    Passage passage = pass(fd);
+    if (!passage.drive) {
         errno = EBADF;
         return -1;
     }
@@ -127,9 +188,19 @@ int SimKernel::nvmeAdmin(int fd, nvme_passthru_cmd* command) {
         ++observed_.nvmeRequests;
         observed_.nvmeTimeoutMs = command->timeout_ms;
     }
-    auto* controller = dynamic_cast<NvmeDrive*>(drive.get());
+    auto* controller = dynamic_cast<NvmeDrive*>(passage.drive.get());
     if (controller == nullptr) {
         errno = ENOTTY;
+        return -1;
+    }
+    // Mapping the user buffer fails on a transfer above the admin queue's limit.
+    if (passage.queueLimit != 0 && command->data_len > passage.queueLimit) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (std::optional<TimeoutReport> report = takeTimeout(fd)) {
+        if (*report == TimeoutReport::NewKernel) return kNvmeHostAbortedCommand;
+        errno = EINTR;
         return -1;
     }
     NvmeAdminCommand admin;
@@ -157,7 +228,7 @@ int SimKernel::nvmeAdmin(int fd, nvme_passthru_cmd* command) {
 }
 
 int SimKernel::nvmeReset(int fd) {
-    std::shared_ptr<SimDrive> drive = driveOf(fd);
+    std::shared_ptr<SimDrive> drive = pass(fd).drive;
     auto* controller = dynamic_cast<NvmeDrive*>(drive.get());
     if (controller == nullptr) {
         errno = drive ? ENOTTY : EBADF;

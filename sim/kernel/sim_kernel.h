@@ -4,12 +4,16 @@
 // sense data as libata writes it, a translated INQUIRY) and for a SCSI disk,
 // ATA drives behind USB bridges, and the NVMe admin and reset requests on a
 // controller's character device.
+// Like the kernel, it refuses a request larger than the node's queue limit
+// before the drive sees it, and reports a command that timed out the way
+// kernels do.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +45,22 @@ public:
     // memory starts empty.
     void setUsbBridge(const std::string& path, const UsbBridge& bridge);
 
+    // The largest transfer one request on the node may carry (its
+    // max_hw_sectors, or for a controller what applies to admin commands); a
+    // larger SG_IO fails with EIO, a larger admin command with EINVAL. 0: no
+    // limit, and none reported.
+    void setQueueLimit(const std::string& path, uint32_t bytes);
+
+    // How a kernel reports a command it aborted after the time-out: before
+    // 5.14 an SG_IO request completes with status 0, host status 0 and driver
+    // status DRIVER_TIMEOUT, and an admin command fails with EINTR; later ones
+    // give host status DID_TIME_OUT, and the admin command the host-aborted
+    // status 0x371.
+    enum class TimeoutReport { OldKernel, NewKernel };
+    // The next `count` SG_IO or admin requests on the node time out without
+    // reaching the drive.
+    void timeOutNext(const std::string& path, uint32_t count, TimeoutReport report);
+
     // What the last requests carried, for tests.
     struct Observed {
         uint32_t sgTimeoutMs = 0;
@@ -61,15 +81,31 @@ public:
     int nvmeAdmin(int fd, struct nvme_passthru_cmd* command);
     int nvmeReset(int fd);
     int close(int fd);
+    int maxTransfer(int fd, uint32_t* bytes);
 
 private:
-    std::shared_ptr<SimDrive> driveOf(int fd) const;
+    struct Node {
+        std::shared_ptr<SimDrive> drive;
+        uint32_t queueLimit = 0;
+        uint32_t timeouts = 0;
+        TimeoutReport report = TimeoutReport::OldKernel;
+        LibataPort port;
+        std::shared_ptr<UsbBridgeState> bridge;
+    };
+    // The node of a descriptor as one request finds it, taken under the lock.
+    struct Passage {
+        std::shared_ptr<SimDrive> drive;  // null: a bad descriptor
+        uint32_t queueLimit = 0;
+        LibataPort port;
+        std::shared_ptr<UsbBridgeState> bridge;
+    };
+    Passage pass(int fd);
+    // Uses up one time-out of the descriptor's node; nothing when none is due.
+    std::optional<TimeoutReport> takeTimeout(int fd);
 
     mutable std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<SimDrive>> nodes_;
-    std::map<int, std::shared_ptr<SimDrive>> open_;
-    std::map<const SimDrive*, LibataPort> ports_;
-    std::map<const SimDrive*, std::shared_ptr<UsbBridgeState>> bridges_;
+    std::map<std::string, std::shared_ptr<Node>> nodes_;
+    std::map<int, std::shared_ptr<Node>> open_;
     int nextFd_ = 1000;
     Observed observed_;
 };

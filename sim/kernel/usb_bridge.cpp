@@ -24,7 +24,6 @@ constexpr uint8_t kAtaPassThrough12 = 0xA1, kAtaPassThrough16 = 0x85, kAtacb = 0
 constexpr uint8_t kSatHardReset = 0, kSatSoftReset = 1, kSatNonData = 3, kSatPioIn = 4, kSatPioOut = 5, kSatDma = 6,
                   kSatUdmaIn = 10, kSatUdmaOut = 11, kSatReturnResponse = 15;
 constexpr uint8_t kFailedBits = 0x21;  // ERR, DF
-constexpr uint32_t kSmallLimit = 16384;
 
 bool failed(const AtaOutputs& r) { return (r.status & kFailedBits) != 0; }
 
@@ -264,18 +263,13 @@ std::optional<UsbBridge> parseUsbBridge(std::string_view name) {
         {"sat3-fixed", Kind::SatFixed3},      {"atacb", Kind::Atacb},
         {"no-ata", Kind::NoAta},
     };
-    if (name == "sat-small") return UsbBridge{Kind::SatDescriptor, kSmallLimit};
     for (const auto& [text, kind] : kNames) {
-        if (name == text) return UsbBridge{kind, 0};
+        if (name == text) return UsbBridge{kind};
     }
     return std::nullopt;
 }
 
 int answerUsbBridge(AtaDrive& drive, sg_io_hdr& request, UsbBridgeState& state) {
-    if (state.bridge.maxTransferBytes != 0 && request.dxfer_len > state.bridge.maxTransferBytes) {
-        errno = EIO;
-        return -1;
-    }
     std::lock_guard lock(state.mutex);
     const uint8_t opcode = request.cmdp[0];
     const bool sat = opcode == kAtaPassThrough12 || opcode == kAtaPassThrough16;

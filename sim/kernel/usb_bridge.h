@@ -28,9 +28,6 @@ struct UsbBridge {
         NoAta,              // "no-ata": mass storage that passes no ATA command
     };
     Kind kind = Kind::SatDescriptor;
-    // Requests with more data than this fail in the kernel (EIO) without
-    // reaching the bridge; 0 for no limit ("sat-small" is "sat" with 16 KiB).
-    uint32_t maxTransferBytes = 0;
 };
 
 // A bridge by its name in a node table; nothing for an unknown name.

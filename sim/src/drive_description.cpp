@@ -118,8 +118,24 @@ std::string setOui(std::string_view value, DriveDescription& drive) {
     return {};
 }
 
-const std::array<KeyRule, 27>& keyRules() {
-    static const std::array<KeyRule, 27> rules = {{
+std::string setActivationReset(std::string_view value, DriveDescription& drive) {
+    static constexpr std::pair<std::string_view, uint8_t> kResets[] = {
+        {"conventional", nvme::kScActivationRequiresConventionalReset},
+        {"subsystem", nvme::kScActivationRequiresSubsystemReset},
+        {"controller", nvme::kScActivationRequiresControllerReset},
+    };
+    std::string lower = toLower(value);
+    for (auto [name, status] : kResets) {
+        if (lower == name) {
+            drive.activationResetStatus = status;
+            return {};
+        }
+    }
+    return "not conventional, subsystem or controller: '" + std::string(value) + "'";
+}
+
+const std::array<KeyRule, 29>& keyRules() {
+    static const std::array<KeyRule, 29> rules = {{
         {"model", kAta | kNvme, textField(&DriveDescription::model, 40, true)},
         {"vendor", kScsi, textField(&DriveDescription::vendor, 8, true)},
         {"product", kScsi, textField(&DriveDescription::product, 16, true)},
@@ -137,6 +153,7 @@ const std::array<KeyRule, 27>& keyRules() {
         {"firmware_slots", kNvme, number(&DriveDescription::firmwareSlots, 1, 7)},
         {"slot1_read_only", kNvme, toggle(&DriveDescription::slot1ReadOnly)},
         {"activate_without_reset", kNvme, toggle(&DriveDescription::activateWithoutReset)},
+        {"activation_reset", kNvme, setActivationReset},
         {"fwug", kNvme, number(&DriveDescription::fwug, 0, 0xFF)},
         {"namespaces", kNvme, number(&DriveDescription::namespaces, 1, 1024)},
         {"fault.fail_segment", kAll, faultNumber(&FaultPlan::failSegment, UINT32_MAX)},
@@ -146,6 +163,7 @@ const std::array<KeyRule, 27>& keyRules() {
         {"fault.refuse_dma", kAta, toggle(&FaultPlan::refuseDma)},
         {"fault.delay_ms", kAll, faultNumber(&FaultPlan::delayMs, 600000)},
         {"fault.gone", kAll, toggle(&FaultPlan::gone)},
+        {"fault.unit_attention_to_sender", kScsi, toggle(&FaultPlan::unitAttentionToSender)},
         {"kind", kAll, [](std::string_view, DriveDescription&) { return std::string(); }},
     }};
     return rules;

@@ -199,7 +199,7 @@ void NvmeDrive::commit(const NvmeAdminCommand& command, NvmeCompletion& completi
             } else {
                 // Committed, but this controller runs new firmware only after a reset.
                 next.nextSlot = slot;
-                completion = failed(nvme::kSctCommandSpecific, nvme::kScActivationRequiresConventionalReset, false);
+                completion = failed(nvme::kSctCommandSpecific, description_.activationResetStatus, false);
             }
         }
     }

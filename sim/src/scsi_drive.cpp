@@ -53,12 +53,12 @@ BusResult ScsiDrive::execute(const ScsiRequest& request, ScsiReply& reply) {
         invalidFieldInCdb(reply, static_cast<uint16_t>(request.cdb.size()));
         return BusResult::Completed;
     }
-    bool pending = unitAttentionPending(request.nexus);
+    uint16_t pending = pendingUnitAttention(request.nexus);
     bool reportsAttention =
         opcode != scsi::kOpInquiry && opcode != scsi::kOpReportLuns && opcode != scsi::kOpRequestSense;
-    if (pending && reportsAttention) {
+    if (pending != 0 && reportsAttention) {
         clearUnitAttention(request.nexus);
-        checkCondition(reply, scsi::kKeyUnitAttention, scsi::kAscMicrocodeChanged);
+        checkCondition(reply, scsi::kKeyUnitAttention, pending);
         return BusResult::Completed;
     }
     switch (opcode) {
@@ -68,7 +68,10 @@ BusResult ScsiDrive::execute(const ScsiRequest& request, ScsiReply& reply) {
     case scsi::kOpReadCapacity10: readCapacity10(request, reply); break;
     case scsi::kOpServiceActionIn16: readCapacity16(request, reply); break;
     case scsi::kOpReportLuns: reportLuns(request, reply); break;
-    case scsi::kOpWriteBuffer: writeBuffer(request, reply); break;
+    case scsi::kOpWriteBuffer:
+        writeBuffer(request, reply);
+        tellSender(request, reply, request.cdb[1] & 0x1F);
+        break;
     default:
         invalidOpcode(reply);
         break;
@@ -76,13 +79,24 @@ BusResult ScsiDrive::execute(const ScsiRequest& request, ScsiReply& reply) {
     return BusResult::Completed;
 }
 
-bool ScsiDrive::unitAttentionPending(uint32_t nexus) {
+uint16_t ScsiDrive::pendingUnitAttention(uint32_t nexus) {
     auto [entry, inserted] = nexusGeneration_.try_emplace(nexus, microcodeGeneration_);
-    return !inserted && entry->second < microcodeGeneration_;
+    if (!inserted && entry->second < microcodeGeneration_) return scsi::kAscMicrocodeChanged;
+    // The sender ran the command that changed the microcode, without a reset.
+    return senderAttention_.count(nexus) != 0 ? scsi::kAscMicrocodeChangedWithoutReset : 0;
 }
 
 void ScsiDrive::clearUnitAttention(uint32_t nexus) {
     nexusGeneration_[nexus] = microcodeGeneration_;
+    senderAttention_.erase(nexus);
+}
+
+void ScsiDrive::tellSender(const ScsiRequest& request, const ScsiReply& reply, uint8_t mode) {
+    bool activates = mode == scsi::kWbDownloadSave || mode == scsi::kWbOffsetsSaveActivate ||
+                     mode == scsi::kWbActivateDeferred;
+    if (unitAttentionToSender() && activates && reply.status == scsi::kStatusGood) {
+        senderAttention_.insert(request.nexus);
+    }
 }
 
 void ScsiDrive::microcodeChanged(uint32_t activator) {
@@ -107,9 +121,9 @@ void ScsiDrive::inquiry(const ScsiRequest& request, ScsiReply& reply) {
 void ScsiDrive::requestSense(const ScsiRequest& request, ScsiReply& reply) {
     if (request.cdb[1] & 0x01) return invalidFieldInCdb(reply, 1, 0);  // descriptor format is not offered
     FixedSense sense = fixedSense(scsi::kKeyNoSense, 0);
-    if (unitAttentionPending(request.nexus)) {
+    if (uint16_t pending = pendingUnitAttention(request.nexus); pending != 0) {
         clearUnitAttention(request.nexus);
-        sense = fixedSense(scsi::kKeyUnitAttention, scsi::kAscMicrocodeChanged);
+        sense = fixedSense(scsi::kKeyUnitAttention, pending);
     }
     returnData(request, reply, sense, request.cdb[4]);
 }

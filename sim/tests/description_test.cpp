@@ -69,6 +69,8 @@ TEST(Description, MalformedDescriptionsNameTheKeyAndTheProblem) {
         {ata + "min_download_blocks=9; max_download_blocks=8", "key 'min_download_blocks': larger than max_download_blocks"},
         {ata + "lba48=no; capacity_blocks=0x10000000", "key 'capacity_blocks': needs lba48 above 268435455 blocks"},
         {"kind=nvme; model=VT; serial=S; revision=R; firmware_slots=8", "key 'firmware_slots': out of range: 8 (allowed 1 to 7)"},
+        {"kind=nvme; model=VT; serial=S; revision=R; activation_reset=warm",
+         "key 'activation_reset': not conventional, subsystem or controller: 'warm'"},
     };
     for (const Case& c : cases) {
         DriveDescription drive;

@@ -76,6 +76,20 @@ TEST(ScsiDrive, RequestSenseReportsAndClearsThePendingUnitAttention) {
     EXPECT_EQ(scsiCommand(*drive, {scsi::kOpTestUnitReady, 0, 0, 0, 0, 0}, {}, {}, 2).status, scsi::kStatusGood);
 }
 
+// With the fault, the sender hears of new microcode too: deferred segments
+// change nothing and raise nothing, their activation does, once.
+TEST(ScsiDrive, UnitAttentionToSenderAfterActivation) {
+    auto drive = makeDrive<ScsiDrive>(std::string(kScsiVt) + "; fault.unit_attention_to_sender=yes");
+    ASSERT_TRUE(drive);
+    auto testUnitReady = [&] { return scsiCommand(*drive, {scsi::kOpTestUnitReady, 0, 0, 0, 0, 0}); };
+    EXPECT_EQ(scsiDownload(*drive, scsi::kWbOffsetsDeferred, makeImage("VT", "V008", 20000), 16384).status,
+              scsi::kStatusGood);
+    EXPECT_EQ(testUnitReady().status, scsi::kStatusGood);
+    EXPECT_EQ(scsiCommand(*drive, writeBufferCdb(scsi::kWbActivateDeferred, 0, 0)).status, scsi::kStatusGood);
+    expectSense(testUnitReady(), scsi::kKeyUnitAttention, scsi::kAscMicrocodeChangedWithoutReset);
+    EXPECT_EQ(testUnitReady().status, scsi::kStatusGood);
+}
+
 TEST(ScsiDrive, Mode07ActivatesAfterTheLastSegmentAndMode05TakesOnePiece) {
     auto drive = makeDrive<ScsiDrive>(kScsiVt);
     ASSERT_TRUE(drive);

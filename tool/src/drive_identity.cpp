@@ -3,6 +3,7 @@
 #include "framework_calls.h"
 #include "identity_decode.h"
 #include "nvme_admin.h"
+#include "scsi_command.h"
 
 #include <device_contracts.h>
 
@@ -29,7 +30,13 @@ int Inquiry(CvUID machine, AccessPath path, bool vitalProductData, std::uint8_t 
     block.cdb[3] = static_cast<std::uint8_t>(N >> 8);
     block.cdb[4] = static_cast<std::uint8_t>(N & 0xFF);
     block.cdb[5] = 0;
-    return ExecuteDeviceCommand(machine, path, &block, sizeof block, data, N, error);
+    if (!ExecuteScsiCommand(machine, path, block, data, N, false, error))
+        return 0;
+    // The data of a command the device did not perform would read as an
+    // empty identity.
+    if (ReportsUnitAttention(block))
+        return CvSetError(&error, block.status, "INQUIRY failed; the device keeps reporting unit attention");
+    return 1;
 }
 
 // Identify (0x06) with the given namespace and CNS value.

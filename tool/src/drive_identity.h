@@ -20,7 +20,9 @@ int ReadAtaIdentity(CvUID machine, AccessPath path, std::int32_t sdsbPort, Drive
                     CvError& error);
 
 // Standard INQUIRY (96 bytes), VPD page 0x80 (64 bytes) and page 0x83 (76
-// bytes). Any failed call fails the read; the SCSI status is not examined.
+// bytes), each sent again after UNIT ATTENTION. Any failed call, or a unit
+// attention that outlasts the resends, fails the read; other SCSI statuses are
+// not examined.
 int ReadScsiIdentity(CvUID machine, AccessPath path, DriveIdentity& identity, CvError& error);
 
 // Identify Controller, then Identify Namespace 1, each 4096 bytes with a 15 s

@@ -1,13 +1,13 @@
 #include "drive_step.h"
 
 #include "ata_update.h"
-#include "exit_status.h"
 #include "file_handle.h"
 #include "firmware_image.h"
 #include "model_strings.h"
 #include "nvme_update.h"
 #include "output.h"
 #include "scsi_update.h"
+#include "summary.h"
 #include "transfer_limit.h"
 #include "update_request.h"
 
@@ -38,7 +38,7 @@ std::uint32_t LibraryTransferLimit(std::uint32_t typeMark, CvUID machine, Access
     case kMarkScsi:
         return ScsiTransferLimit(machine, path, error);
     case kMarkNvme:
-        return kNvmeTransferLimit;
+        return NvmeTransferLimit(machine, path, error);
     default:
         return kOtherTransferLimit;
     }
@@ -170,13 +170,14 @@ void RunDriveStep(ToolOptions options, std::uint32_t driveNumber, RunState& stat
 
     if (updated) {
         ++successes;
-        exitStatus = kExitSuccess;
-        return;
+    } else {
+        ++failures;
+        ToolPrint("  FAILURE: %s\n  Error Code: %d\n", error.message, error.code);
+        ToolFlush();
     }
-    ++failures;
-    ToolPrint("  FAILURE: %s\n  Error Code: %d\n", error.message, error.code);
-    ToolFlush();
-    exitStatus = kExitLastDriveFailed;
+    // Kept current so that a run abandoned after this drive ends with the
+    // status of every drive processed so far.
+    exitStatus = DrivesExitStatus(successes, failures);
 }
 
 }  // namespace firmstep

@@ -15,7 +15,8 @@
 namespace firmstep {
 
 // Processes row `driveNumber` and counts it in `successes` or `failures`,
-// leaving 0 (success) or 100 (failure) in `exitStatus`. A row that is not
+// leaving the exit status of all drives counted so far in `exitStatus`
+// (DrivesExitStatus). A row that is not
 // selected, or in model mode has no matching entry or an unreadable firmware
 // file, is left without counting.
 void RunDriveStep(ToolOptions options, std::uint32_t driveNumber, RunState& state, CvError& error,

@@ -9,7 +9,7 @@ inline constexpr int kExitTransferLength = 2;     // "-cs" not a multiple of 512
 inline constexpr int kExitModelFile = 3;
 inline constexpr int kExitConfiguration = 4;
 inline constexpr int kExitMachineList = 5;
-inline constexpr int kExitLastDriveFailed = 100;
+inline constexpr int kExitSomeDrivesFailed = 100;  // and some succeeded
 inline constexpr int kExitAllDrivesFailed = 127;
 
 }  // namespace firmstep

@@ -10,6 +10,13 @@ namespace {
 
 std::atomic<std::int32_t> g_nextCommandNumber{0};
 
+// Command specific statuses of Firmware Commit (status code type 1) that
+// report a committed image waiting for a reset.
+constexpr int kStatusTypeAndCodeMask = 0x7FF;  // without the retry and more bits
+constexpr int kRequiresConventionalReset = 0x10B;
+constexpr int kRequiresNvmSubsystemReset = 0x110;
+constexpr int kRequiresControllerLevelReset = 0x111;
+
 }  // namespace
 
 std::uint32_t NextNvmeCommandNumber()
@@ -42,6 +49,35 @@ bool NvmeCompletionFailed(const NvmeCommandBlock& block)
 int NvmeStatusCode(const NvmeCommandBlock& block)
 {
     return block.completion.statusField >> 1;
+}
+
+ActivationReset CommitActivationReset(const NvmeCommandBlock& block)
+{
+    switch (NvmeStatusCode(block) & kStatusTypeAndCodeMask) {
+    case kRequiresConventionalReset:
+        return ActivationReset::Conventional;
+    case kRequiresNvmSubsystemReset:
+        return ActivationReset::NvmSubsystem;
+    case kRequiresControllerLevelReset:
+        return ActivationReset::ControllerLevel;
+    default:
+        return ActivationReset::None;
+    }
+}
+
+const char* ActivationResetText(ActivationReset reset)
+{
+    switch (reset) {
+    case ActivationReset::Conventional:
+        return "a conventional reset";
+    case ActivationReset::NvmSubsystem:
+        return "an NVM subsystem reset";
+    case ActivationReset::ControllerLevel:
+        return "a controller level reset";
+    case ActivationReset::None:
+        break;
+    }
+    return "no reset";
 }
 
 }  // namespace firmstep

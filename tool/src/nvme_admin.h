@@ -28,4 +28,11 @@ int ExecuteNvmeAdmin(CvUID machine, AccessPath path, NvmeCommandBlock& block, vo
 bool NvmeCompletionFailed(const NvmeCommandBlock& block);
 int NvmeStatusCode(const NvmeCommandBlock& block);
 
+// The reset a Firmware Commit's completion names when it committed the image
+// but the drive runs it only after that reset.
+enum class ActivationReset { None, Conventional, NvmSubsystem, ControllerLevel };
+ActivationReset CommitActivationReset(const NvmeCommandBlock& block);
+// "a conventional reset", "an NVM subsystem reset", "a controller level reset".
+const char* ActivationResetText(ActivationReset reset);
+
 }  // namespace firmstep

@@ -51,16 +51,23 @@ int NvmeImageDownload(CvUID machine, AccessPath path, std::span<std::uint8_t> im
     return 1;
 }
 
-int NvmeCommit(CvUID machine, AccessPath path, std::uint8_t slot, std::uint8_t action, CvError& error)
+int NvmeCommit(CvUID machine, AccessPath path, std::uint8_t slot, std::uint8_t action, ActivationReset& needed,
+               CvError& error)
 {
+    needed = ActivationReset::None;
     if (slot > kMaxNvmeSlot || action > kMaxNvmeCommitAction)
         return CvSetError(&error, CV_ERROR_INVALID_INPUT, "Firmware commit failed; invalid slot or action");
     NvmeCommandBlock block = MakeBlock(NVME_ADMIN_FIRMWARE_COMMIT, std::uint32_t{action} * 8u + slot, 0);
     if (!ExecuteNvmeAdmin(machine, path, block, nullptr, 0, error))
         return 0;
-    if (NvmeCompletionFailed(block))
-        return CvSetError(&error, NvmeStatusCode(block), "Firmware activate failed");
-    return 1;
+    if (!NvmeCompletionFailed(block))
+        return 1;
+    // These statuses are not refusals: the image is in the slot, and the drive
+    // only waits for a reset to run it.
+    needed = CommitActivationReset(block);
+    if (needed != ActivationReset::None)
+        return CvSetNoError(&error);
+    return CvSetError(&error, NvmeStatusCode(block), "Firmware activate failed");
 }
 
 int NvmeReset(CvUID machine, AccessPath path, CvError& error)
@@ -83,8 +90,10 @@ int NvmeUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& e
         return NvmeImageDownload(request.machine, request.path, request.image, request.transferLength,
                                  request.Has(kFlagDebug), error) != 0;
     };
+    ActivationReset resetNeeded = ActivationReset::None;
     const auto commit = [&] {
-        return NvmeCommit(request.machine, request.path, request.nvmeSlot, request.nvmeCommitAction, error) != 0;
+        return NvmeCommit(request.machine, request.path, request.nvmeSlot, request.nvmeCommitAction, resetNeeded,
+                          error) != 0;
     };
     const auto reset = [&] { return NvmeReset(request.machine, request.path, error) != 0; };
 
@@ -105,6 +114,11 @@ int NvmeUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& e
         }
         updated = RunReportedSeries(request.attempts, "  SUCCESS: NVMe firmware commit completed successfully\n",
                                     commit);
+        if (updated && resetNeeded != ActivationReset::None) {
+            ToolPrint("  NOTE: The firmware was committed; the drive needs %s to run it\n",
+                      ActivationResetText(resetNeeded));
+            ToolFlush();
+        }
     }
     if (updated && request.Has(kFlagNvmeReset))
         updated = RunReportedSeries(request.attempts, "  SUCCESS: NVMe reset completed successfully\n", reset);

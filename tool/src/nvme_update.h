@@ -3,6 +3,7 @@
 #pragma once
 
 #include "drive_table.h"
+#include "nvme_admin.h"
 #include "update_request.h"
 
 #include <corvane.h>
@@ -18,8 +19,11 @@ namespace firmstep {
 int NvmeImageDownload(CvUID machine, AccessPath path, std::span<std::uint8_t> image,
                       std::uint32_t transferLength, bool debug, CvError& error);
 
-// One attempt at Firmware Commit to `slot` with `action` (each at most 7).
-int NvmeCommit(CvUID machine, AccessPath path, std::uint8_t slot, std::uint8_t action, CvError& error);
+// One attempt at Firmware Commit to `slot` with `action` (each at most 7). A
+// completion saying that the image was committed but needs a reset before it
+// runs is a success, with that reset in `needed` (None otherwise).
+int NvmeCommit(CvUID machine, AccessPath path, std::uint8_t slot, std::uint8_t action, ActivationReset& needed,
+               CvError& error);
 
 // One attempt at resetting the controller.
 int NvmeReset(CvUID machine, AccessPath path, CvError& error);

@@ -15,9 +15,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace firmstep {
@@ -118,9 +122,69 @@ StepResult ConfigureFrameworkStep(RunContext& run)
     return EndRun(run, kExitConfiguration);
 }
 
+namespace {
+
+// Tickets of the work items that mark how far the work thread has come. Never
+// destroyed: an item that outlives the wait may still run while the process
+// exits.
+struct WorkProgress {
+    std::mutex mutex;
+    std::condition_variable advanced;
+    std::uint64_t issued = 0;
+    std::uint64_t reached = 0;
+};
+
+WorkProgress& Progress()
+{
+    static WorkProgress* const progress = new WorkProgress();
+    return *progress;
+}
+
+void MarkReached(void* ticket)
+{
+    WorkProgress& progress = Progress();
+    std::lock_guard lock(progress.mutex);
+    progress.reached = std::max(progress.reached, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(ticket)));
+    progress.advanced.notify_all();
+}
+
+// True once the work thread has run everything queued before this call.
+bool WaitForQueuedWork()
+{
+    WorkProgress& progress = Progress();
+    std::uint64_t ticket = 0;
+    {
+        std::lock_guard lock(progress.mutex);
+        ticket = ++progress.issued;
+    }
+    auto* work = static_cast<CvWork*>(CvAlloc(sizeof(CvWork)));
+    if (work == nullptr)
+        return false;
+    work->function = MarkReached;
+    work->argument = reinterpret_cast<void*>(static_cast<std::uintptr_t>(ticket));
+    CvWorkManager_QueueWork(work);
+
+    std::unique_lock lock(progress.mutex);
+    const auto done = [&] { return progress.reached >= ticket; };
+    if (progress.advanced.wait_for(lock, std::chrono::seconds(kProbeWaitNoticeSeconds), done))
+        return true;
+    lock.unlock();
+    ToolPrint("Waiting for the drives to answer (at most %d seconds) ...\n", kProbeWaitSeconds);
+    ToolFlush();
+    lock.lock();
+    return progress.advanced.wait_for(lock, std::chrono::seconds(kProbeWaitSeconds - kProbeWaitNoticeSeconds), done);
+}
+
+}  // namespace
+
 void WaitForBackgroundDiscoveryStep(RunContext& /*run*/)
 {
     CrtSleepMili(kBackgroundDiscoveryMilliseconds);
+    if (WaitForQueuedWork())
+        return;
+    ToolPrint("WARNING: Drive discovery did not finish within %d seconds; drives still being probed are not listed\n",
+              kProbeWaitSeconds);
+    ToolFlush();
 }
 
 StepResult MachineListStep(RunContext& run, CvUID& firstMachine)
@@ -215,7 +279,7 @@ int SummaryStep(RunContext& run)
 {
     PrintSummary(run.state.flags, run.successes, run.failures);
     ToolFlush();
-    run.exitStatus = FinalExitStatus(run.exitStatus, run.successes, run.failures);
+    run.exitStatus = DrivesExitStatus(run.successes, run.failures);
     return EndRun(run, run.exitStatus);
 }
 

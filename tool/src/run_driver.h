@@ -38,8 +38,16 @@ void InitializeFrameworkStep(RunContext& run);
 // Configures the framework from the configuration file ("-cfg", else the
 // default one); a failure ends the run with status 4.
 StepResult ConfigureFrameworkStep(RunContext& run);
-// Gives the plug-ins' background discovery time to register the disks.
+// Gives the plug-ins' background discovery time to register the disks, then
+// waits until the pass-through plug-ins have looked at every disk registered so
+// far: they probe disks on the framework's work thread as the disks' hot-plug
+// events arrive there, in order, so a work item queued now runs after every
+// probe those events started. The wait ends there, or after
+// kProbeWaitSeconds with a warning that drives may be missing.
 inline constexpr int kBackgroundDiscoveryMilliseconds = 1000;
+inline constexpr int kProbeWaitSeconds = 300;
+// After this long the wait says what it is waiting for.
+inline constexpr int kProbeWaitNoticeSeconds = 10;
 void WaitForBackgroundDiscoveryStep(RunContext& run);
 // Reads the machine list into firstMachine; an unreadable or empty list ends
 // the run with status 5.

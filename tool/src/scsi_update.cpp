@@ -5,6 +5,7 @@
 #include "framework_calls.h"
 #include "output.h"
 #include "run_state.h"
+#include "scsi_command.h"
 
 #include <device_contracts.h>
 
@@ -19,15 +20,6 @@ void PrintCdb(const ScsiCommandBlock& block)
 {
     for (unsigned i = 0; i < kCdbLength; ++i)
         ToolPrint("SCSI CDB[%u]= %u (0x%02X)\n", i, block.cdb[i], block.cdb[i]);
-}
-
-void PrintStatusAndSense(const ScsiCommandBlock& block)
-{
-    ToolPrint("SCSI Status = %d\n", block.status);
-    const unsigned senseLength = block.senseLength < SCSI_SENSE_CAPACITY ? block.senseLength : SCSI_SENSE_CAPACITY;
-    for (unsigned i = 0; i < senseLength; ++i)
-        ToolPrint("SCSI Sense[%u]= %u (0x%X)\n", i, block.sense[i], block.sense[i]);
-    ToolFlush();
 }
 
 }  // namespace
@@ -59,11 +51,11 @@ int ScsiDownload(CvUID machine, AccessPath path, std::span<std::uint8_t> image, 
             PrintCdb(block);
             ToolFlush();
         }
-        if (!ExecuteDeviceCommand(machine, path, &block, sizeof block, image.data() + offset, length, error))
+        if (!ExecuteScsiCommand(machine, path, block, image.data() + offset, length, debug, error))
             return 0;
         if (block.status != 0) {
             if (debug)
-                PrintStatusAndSense(block);
+                PrintScsiStatusAndSense(block);
             return CvSetError(&error, block.status, "Firmware download failed");
         }
         offset += length;
@@ -82,13 +74,13 @@ int ScsiActivate(CvUID machine, AccessPath path, bool debug, CvError& error)
         PrintCdb(block);
         ToolFlush();
     }
-    const int result = ExecuteDeviceCommand(machine, path, &block, sizeof block, nullptr, 0, error);
+    const int result = ExecuteScsiCommand(machine, path, block, nullptr, 0, debug, error);
     // The status decides even when the call failed: a server that could not
     // deliver the command leaves 0xFF there.
     if (block.status == 0)
         return result;
     if (debug)
-        PrintStatusAndSense(block);
+        PrintScsiStatusAndSense(block);
     return CvSetError(&error, block.status, "Firmware activate failed");
 }
 

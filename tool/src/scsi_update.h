@@ -18,12 +18,15 @@ inline constexpr std::uint32_t kScsiMaxImageLength = 0xFFFFFF;
 
 // One attempt at sending the whole image with WRITE BUFFER in `mode` (its low 5
 // bits), segments of at most `transferLength` bytes pointing straight into
-// `image`. Returns 1, or 0 with `error` set (the call's error, or the SCSI
-// status and "Firmware download failed" when the drive refused a segment).
+// `image`. A segment answered with UNIT ATTENTION is sent again
+// (ExecuteScsiCommand) and the download goes on from it. Returns 1, or 0 with
+// `error` set (the call's error, or the SCSI status and "Firmware download
+// failed" when the drive refused a segment).
 int ScsiDownload(CvUID machine, AccessPath path, std::span<std::uint8_t> image, std::uint32_t transferLength,
                  std::uint8_t mode, bool debug, CvError& error);
 
-// One attempt at activating downloaded firmware: WRITE BUFFER mode 0x0F, no data.
+// One attempt at activating downloaded firmware: WRITE BUFFER mode 0x0F, no
+// data, sent again after UNIT ATTENTION.
 int ScsiActivate(CvUID machine, AccessPath path, bool debug, CvError& error);
 
 // Whether the image and transfer length can be sent by WRITE BUFFER; sets

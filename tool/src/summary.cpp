@@ -38,11 +38,11 @@ void PrintSummary(std::uint32_t flags, int successes, int failures)
     ToolPrint("%s", FormatSummary(flags, successes, failures).c_str());
 }
 
-int FinalExitStatus(int statusSoFar, int successes, int failures)
+int DrivesExitStatus(int successes, int failures)
 {
-    if (failures != 0 && successes == 0)
-        return kExitAllDrivesFailed;
-    return statusSoFar;
+    if (failures == 0)
+        return kExitSuccess;
+    return successes == 0 ? kExitAllDrivesFailed : kExitSomeDrivesFailed;
 }
 
 }  // namespace firmstep

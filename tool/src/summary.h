@@ -11,9 +11,10 @@ namespace firmstep {
 std::string FormatSummary(std::uint32_t flags, int successes, int failures);
 void PrintSummary(std::uint32_t flags, int successes, int failures);
 
-// The per-drive step leaves 0 after a success and 100 after a failure, so the
-// status reached tells how the last processed drive went; a run in which drives
-// failed and none succeeded ends with 127.
-int FinalExitStatus(int statusSoFar, int successes, int failures);
+// The exit status of the drives processed so far: 0 when none failed, 100 when
+// some failed and some succeeded, 127 when every one failed. The order in which
+// they were processed does not matter: a script must not read a batch with
+// failed drives as a success because the last drive happened to succeed.
+int DrivesExitStatus(int successes, int failures);
 
 }  // namespace firmstep

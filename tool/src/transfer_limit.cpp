@@ -15,15 +15,12 @@ bool ReadAbilityCount(CvUID machine, AccessPath path, std::int32_t& count, CvErr
                             nullptr, 0, error) != 0;
 }
 
-// Walks the abilities of the service: the largest transfer of the last one
-// `carriesData` accepts. A failing ability query ends the walk with what was
-// found so far; a failing count query gives 0.
+// The largest transfer of the last of `count` abilities that `carriesData`
+// accepts; a failing ability query ends the walk with what was found so far.
 template <typename Ability, typename CarriesData>
-std::uint32_t LastDataAbilityLimit(CvUID machine, AccessPath path, CarriesData carriesData, CvError& error)
+std::uint32_t WalkAbilities(CvUID machine, AccessPath path, std::int32_t count, CarriesData carriesData,
+                            CvError& error)
 {
-    std::int32_t count = 0;
-    if (!ReadAbilityCount(machine, path, count, error))
-        return 0;
     std::uint32_t limit = 0;
     for (std::int32_t i = 0; i < count; ++i) {
         std::int32_t index = i;  // the service may write its buffers; the loop keeps its own count
@@ -35,6 +32,18 @@ std::uint32_t LastDataAbilityLimit(CvUID machine, AccessPath path, CarriesData c
             limit = ability.maxTransferBytes;
     }
     return limit;
+}
+
+// Walks the abilities of the service: the largest transfer of the last one
+// `carriesData` accepts. A failing ability query ends the walk with what was
+// found so far; a failing count query gives 0.
+template <typename Ability, typename CarriesData>
+std::uint32_t LastDataAbilityLimit(CvUID machine, AccessPath path, CarriesData carriesData, CvError& error)
+{
+    std::int32_t count = 0;
+    if (!ReadAbilityCount(machine, path, count, error))
+        return 0;
+    return WalkAbilities<Ability>(machine, path, count, carriesData, error);
 }
 
 }  // namespace
@@ -54,6 +63,18 @@ std::uint32_t ScsiTransferLimit(CvUID machine, AccessPath path, CvError& error)
 {
     return LastDataAbilityLimit<ScsiAbility>(
         machine, path, [](const ScsiAbility& ability) { return ability.kind == SCSI_DIRECTION_OUT; }, error);
+}
+
+std::uint32_t NvmeTransferLimit(CvUID machine, AccessPath path, CvError& error)
+{
+    std::int32_t count = 0;
+    if (!ReadAbilityCount(machine, path, count, error) || count <= 0) {
+        CvSetNoError(&error);
+        return NVME_DEFAULT_MAX_TRANSFER;
+    }
+    return WalkAbilities<NvmeAbility>(
+        machine, path, count, [](const NvmeAbility& ability) { return ability.kind == NVME_ABILITY_DATA_OUT; },
+        error);
 }
 
 }  // namespace firmstep

@@ -1,5 +1,6 @@
 // The largest transfer that the library serving an access path carries in one
-// command, read from the abilities of its "ata/device" or "scsi/device" service.
+// command, read from the abilities of its "ata/device", "scsi/device" or
+// "nvme/device" service.
 #pragma once
 
 #include "drive_table.h"
@@ -18,8 +19,10 @@ std::uint32_t AtaTransferLimit(CvUID machine, AccessPath path, CvError& error);
 // The largest transfer of the last data-out ability (kind 2), by the same rules.
 std::uint32_t ScsiTransferLimit(CvUID machine, AccessPath path, CvError& error);
 
-// NVMe services report no abilities; this is the limit the tool assumes.
-inline constexpr std::uint32_t kNvmeTransferLimit = 0x4000000;
+// The largest transfer of the last data-out ability of an "nvme/device"
+// service, by the same rules; a service that reports no abilities (or refuses
+// the count) gets NVME_DEFAULT_MAX_TRANSFER.
+std::uint32_t NvmeTransferLimit(CvUID machine, AccessPath path, CvError& error);
 // Any other kind of drive.
 inline constexpr std::uint32_t kOtherTransferLimit = 512;
 

@@ -221,7 +221,7 @@ TEST_F(AtaDownloadTest, EveryAttemptRefusedReportsTheErrorRegister)
                         "  Error Code: 16\n");
     EXPECT_EQ(successes_, 0);
     EXPECT_EQ(failures_, 1);
-    EXPECT_EQ(exitStatus_, kExitLastDriveFailed);
+    EXPECT_EQ(exitStatus_, kExitAllDrivesFailed);
 }
 
 TEST_F(AtaDownloadTest, RefusedActivationReportsActivationFailure)

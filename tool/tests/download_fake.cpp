@@ -108,6 +108,15 @@ int Scsi(DownloadDrive& drive, CvCommand& command, CvError& error)
 {
     auto& block = *static_cast<ScsiCommandBlock*>(command.buffers[0]);
     block.status = 0;
+    if (drive.unitAttentions > 0 && !drive.failCalls) {
+        --drive.unitAttentions;
+        block.status = 0x02;
+        block.senseLength = 18;
+        block.sense[0] = 0x70;
+        block.sense[2] = 0x06;   // UNIT ATTENTION
+        block.sense[12] = 0x29;  // power on or reset occurred
+        return CvSetNoError(&error);
+    }
     if (block.cdb[0] == kScsiInquiry) {
         if (drive.failIdentify) {
             block.status = 0xFF;
@@ -317,6 +326,8 @@ int DownloadFake::Execute(CvUID resource, CvUID service, CvCommand& command, CvE
     if (command.function == DEVICE_FUNCTION_GET_ABILITY_COUNT || command.function == DEVICE_FUNCTION_GET_ABILITY) {
         if (drive.kind != BusKind::Nvme)
             return Abilities(drive, command, error);
+        // An NVMe service that reports no abilities, as before they existed.
+        return CvSetError(&error, CV_ERROR_INVALID_INPUT, "Unsupported function code: %d", command.function);
     }
     switch (drive.kind) {
     case BusKind::Ata:

@@ -39,6 +39,7 @@ struct DownloadDrive {
     bool failCalls = false;           // download and activation calls fail in the library
     bool failIdentify = false;        // identity refresh fails
     bool failReset = false;
+    int unitAttentions = 0;           // SCSI commands answered with UNIT ATTENTION, not performed
     std::uint8_t ataError = 0x04;     // error register of a refusal
     std::uint16_t scsiStatus = 0x02;  // status of a refusal (check condition)
     std::uint16_t nvmeStatusField = 0x4106;  // completion status field of a refusal

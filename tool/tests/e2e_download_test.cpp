@@ -83,9 +83,9 @@ TEST(E2eAta, DeferredDownloadAndActivationAlone)
     EXPECT_TRUE(Has(activate, "Firmware Activation Summary\n  Successful Activations =   0\n"));
 }
 
-// "-dma" sends DOWNLOAD MICROCODE DMA: the drive without DMA aborts it. The exit
-// status follows the last drive processed.
-TEST(E2eAta, DmaDownloadAndExitStatusByOrder)
+// "-dma" sends DOWNLOAD MICROCODE DMA: the drive without DMA aborts it. A batch
+// in which a drive failed exits 100 whichever drive came last.
+TEST(E2eAta, DmaDownloadAndExitStatusWhicheverOrder)
 {
     const Farm dmaLast({{"nodma", Ata("NODMA01")}, {"dma", Ata("DMA0001", "; dma=yes")}});
     const Farm dmaFirst({{"dma", Ata("DMA0001", "; dma=yes")}, {"nodma", Ata("NODMA01")}});
@@ -93,7 +93,7 @@ TEST(E2eAta, DmaDownloadAndExitStatusByOrder)
         farm->writeImage("fw.bin", "VT", "VT02", 8192);
 
     const ProgramResult successLast = dmaLast.run({"fw.bin", "-batch_mode", "-dma"});
-    EXPECT_EQ(successLast.status, 0) << successLast.output;
+    EXPECT_EQ(successLast.status, 100) << successLast.output;
     EXPECT_EQ(dmaLast.savedRevision("ata", "DMA0001"), "VT02");
     EXPECT_EQ(dmaLast.savedRevision("ata", "NODMA01"), "");
 
@@ -222,6 +222,25 @@ TEST(E2eScsi, ImageInThreeWriteBufferCommands)
     EXPECT_EQ(farm.savedRevision("scsi", "SAS0001"), "VT02");
 }
 
+// A drive that answers the sender's next command after every microcode
+// segment with UNIT ATTENTION: each later segment is sent again and the
+// download goes on from it, not from the start, and the drive takes the image.
+TEST(E2eScsi, UnitAttentionAfterEachSegmentIsSentAgain)
+{
+    const Farm farm({{"sas", Sas("SAS0003") + "; fault.unit_attention_to_sender=yes"}});
+    farm.writeImage("fw.bin", "VT SAS", "VT02", 40000);
+
+    const ProgramResult result = farm.run({"fw.bin", "-batch_mode", "-debug"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    const std::string again = "SCSI Sense[17]= 0 (0x0)\nSCSI unit attention: sending the command again\n";
+    EXPECT_TRUE(Has(result, WriteBuffer(7, 0, 16384) + WriteBuffer(7, 16384, 16384) + "SCSI Status = 2\n"))
+        << result.output;
+    EXPECT_TRUE(Has(result, again + WriteBuffer(7, 32768, 7232) + "SCSI Status = 2\n"));
+    EXPECT_TRUE(Has(result, again + "  SUCCESS: Firmware download completed successfully\n"));
+    EXPECT_EQ(LinesWith(result.output, "SCSI unit attention").size(), 2u) << result.output;
+    EXPECT_EQ(farm.savedRevision("scsi", "SAS0003"), "VT02");
+}
+
 // Mode 46 reaches the drive as 14 (deferred download), which the activation
 // (mode 0x0F) then applies. "-flags 2" without an image sends only mode 0x0F,
 // which the drive refuses when nothing is waiting.
@@ -276,6 +295,35 @@ TEST(E2eNvme, CommitResetAndWarnings)
                             "  WARNING: The device 1 reports that download is not supported, but trying anyway\n"));
     EXPECT_TRUE(Has(result, "  VT NVMe 100  NVB0001  FW VT01\n\n  FAILURE: "));
     EXPECT_TRUE(Has(result, "NVMe Controller Reset Summary\n"));
+}
+
+// Commit action 3 on drives that cannot activate without a reset: each answers
+// with the reset it needs. The image is committed all the same, the note names
+// the reset, and "-flags 4" goes on to the reset that brings the new revision up.
+TEST(E2eNvme, CommitStatusesThatAskForAReset)
+{
+    const std::string drive = "kind=nvme; model=VT NVMe 3000; revision=VT01; oui=0x02A003; activation_reset=";
+    const Farm farm({{"conv", drive + "conventional; serial=NVR0001"},
+                     {"subs", drive + "subsystem; serial=NVR0002"},
+                     {"ctrl", drive + "controller; serial=NVR0003"}});
+    farm.writeImage("fw.bin", "VT", "VT02", 8192);
+
+    const ProgramResult result = farm.run({"fw.bin", "-batch_mode", "-flags", "6", "-nvme_ca", "3"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    const char* resets[] = {"a conventional reset", "an NVM subsystem reset", "a controller level reset"};
+    for (int i = 0; i < 3; ++i) {
+        const std::string serial = "NVR000" + std::to_string(i + 1);
+        EXPECT_TRUE(Has(result, "  SUCCESS: NVMe firmware commit completed successfully\n"
+                                "  NOTE: The firmware was committed; the drive needs " +
+                                    std::string(resets[i]) +
+                                    " to run it\n"
+                                    "  SUCCESS: NVMe reset completed successfully\n"
+                                    "  VT NVMe 3000  " +
+                                    serial + "  FW VT02\n"))
+            << result.output;
+        EXPECT_EQ(farm.savedRevision("nvme", serial), "VT02");
+    }
+    EXPECT_TRUE(Has(result, "  Successful Activations =   3\n  Failed Activations     =   0\n"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -97,7 +98,7 @@ std::filesystem::path KernelBed::root() const
     return Owned(umockdev_testbed_get_root_dir(testbed_.get()));
 }
 
-std::string KernelBed::addBlockDevice(const std::string& name, const Disk& disk)
+std::string KernelBed::addBlockDevice(const std::string& name, const Disk& disk, const std::string& parent)
 {
     // The node must exist before the device: umockdev serves /dev from the
     // testbed's root, and the plug-in opens the node to check it.
@@ -108,14 +109,15 @@ std::string KernelBed::addBlockDevice(const std::string& name, const Disk& disk)
     const std::string majorText = std::to_string(disk.major);
     const std::string minorText = std::to_string(disk.minor);
     const std::string links = "/dev/disk/by-id/" + disk.id;
-    return Owned(umockdev_testbed_add_device(testbed_.get(), "block", name.c_str(), nullptr, "dev", number.c_str(),
+    return Owned(umockdev_testbed_add_device(testbed_.get(), "block", name.c_str(),
+                                             parent.empty() ? nullptr : parent.c_str(), "dev", number.c_str(),
                                              "size", "1953525168", nullptr, "DEVTYPE", "disk", "DEVNAME",
                                              name.c_str(), "MAJOR", majorText.c_str(), "MINOR", minorText.c_str(),
                                              "DEVLINKS", links.c_str(), "ID_BUS", disk.bus.c_str(), nullptr));
 }
 
 void KernelBed::addDisk(const std::string& name, unsigned major, unsigned minor, const std::string& id,
-                        const std::string& description)
+                        const std::string& description, unsigned maxHwSectorsKb)
 {
     const std::string bus = description.rfind("usb=", 0) == 0                ? "usb"
                             : description.find("kind=ata") != std::string::npos ? "ata"
@@ -123,7 +125,9 @@ void KernelBed::addDisk(const std::string& name, unsigned major, unsigned minor,
     Disk disk{major, minor, id, bus, ""};
     disk.sysPath = addBlockDevice(name, disk);
     disks_[name] = disk;
-    nodes_ += "/dev/" + name + " " + description + "\n";
+    const std::string limit =
+        maxHwSectorsKb != 0 ? "[max_hw_sectors_kb=" + std::to_string(maxHwSectorsKb) + "] " : "";
+    nodes_ += "/dev/" + name + " " + limit + description + "\n";
 }
 
 void KernelBed::addSecondPath(const std::string& name, unsigned major, unsigned minor, const std::string& id,
@@ -149,16 +153,73 @@ void KernelBed::addPartition(const std::string& disk, const std::string& name, u
         mountTable_ += "40 25 " + number + " / /mnt/" + name + " rw,relatime shared:2 - ext4 /dev/" + name + " rw\n";
 }
 
+std::string KernelBed::addController(const std::string& name, const std::string& state)
+{
+    return Owned(umockdev_testbed_add_device(testbed_.get(), "nvme", name.c_str(), nullptr, "state", state.c_str(),
+                                             nullptr, "DEVNAME", name.c_str(), nullptr));
+}
+
+void KernelBed::addFromRecord(const std::string& record)
+{
+    GError* error = nullptr;
+    if (!umockdev_testbed_add_from_string(testbed_.get(), record.c_str(), &error)) {
+        const std::string message = error != nullptr ? error->message : "unknown error";
+        g_clear_error(&error);
+        throw std::runtime_error("umockdev refused a device record: " + message);
+    }
+}
+
 void KernelBed::addNvme(const std::string& controller, unsigned minor, const std::string& id,
                         const std::string& description, unsigned namespaces)
 {
+    // The namespaces are the controller's children, as without multipath.
+    const std::string controllerPath = addController(controller, "live");
     for (unsigned ns = 1; ns <= namespaces; ++ns) {
         const std::string name = controller + "n" + std::to_string(ns);
         Disk disk{259, minor + ns - 1, ns == 1 ? id : id + "_" + std::to_string(ns), "nvme", ""};
-        disk.sysPath = addBlockDevice(name, disk);
+        disk.sysPath = addBlockDevice(name, disk, controllerPath);
         disks_[name] = disk;
     }
     nodes_ += "/dev/" + controller + " " + description + "\n";
+}
+
+void KernelBed::addVirtualNvme(const std::string& name, unsigned minor, const std::string& id,
+                               const std::string& parent,
+                               const std::vector<std::pair<std::string, std::string>>& controllers,
+                               const std::string& description)
+{
+    const std::string parentName = std::filesystem::path(parent).filename();
+    const auto own = std::find_if(controllers.begin(), controllers.end(),
+                                  [&](const auto& controller) { return controller.first == parentName; });
+    if (own != controllers.end())
+        addFromRecord("P: " + parent + "\nE: SUBSYSTEM=nvme\nE: DEVNAME=" + parentName + "\nA: state=" + own->second +
+                      "\n");
+    else
+        addFromRecord("P: " + parent + "\nE: SUBSYSTEM=nvme-subsystem\nA: subsysnqn=nqn.2014-08.org.nvmexpress:" +
+                      parentName + "\n");
+    for (const auto& [controller, state] : controllers) {
+        if (controller == parentName)
+            continue;
+        // The subsystem links each of its controllers by name, as the kernel does.
+        const std::filesystem::path target = addController(controller, state);
+        std::filesystem::create_directory_symlink(root() / target.relative_path(),
+                                                  root() / ("sys" + parent) / controller);
+    }
+    std::filesystem::create_directories(root() / "dev");
+    WriteFile(root() / "dev" / name, "");
+    const std::string minorText = std::to_string(minor);
+    addFromRecord("P: " + parent + "/" + name + "\nE: SUBSYSTEM=block\nE: DEVTYPE=disk\nE: DEVNAME=" + name +
+                  "\nE: MAJOR=259\nE: MINOR=" + minorText + "\nE: DEVLINKS=/dev/disk/by-id/" + id +
+                  "\nE: ID_BUS=nvme\nA: dev=259:" + minorText + "\nA: size=1953525168\n");
+    disks_[name] = Disk{259, minor, id, "nvme", "/sys" + parent + "/" + name};
+    std::string first;
+    for (const auto& [controller, state] : controllers) {
+        if (state != "live")
+            continue;
+        nodes_ += "/dev/" + controller + " " + (first.empty() ? description : "same-as " + first) + "\n";
+        if (first.empty())
+            first = "/dev/" + controller;
+    }
 }
 
 void KernelBed::unplug(const std::string& name, const std::string& witness)
@@ -186,7 +247,13 @@ Environment KernelBed::prepare() const
     // which the program inherits.
     return {{"LD_PRELOAD", std::string(UMOCKDEV_PRELOAD) + ":" + SIM_KERNEL_PRELOAD},
             {"SIM_KERNEL_NODES", table.string()},
-            {"SIM_KERNEL_STATE_DIR", (dir_.path() / "state").string()}};
+            {"SIM_KERNEL_STATE_DIR", (dir_.path() / "state").string()},
+            {"SIM_KERNEL_FIRST_ANSWER_DELAY_MS", std::to_string(answerDelayMs_)}};
+}
+
+void KernelBed::writeConfiguration(const std::string& text)
+{
+    WriteFile(dir_.path() / "firmstep.ini", text);
 }
 
 void KernelBed::usePlugins(const std::string& plugins)

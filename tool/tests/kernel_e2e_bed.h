@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "kernel_e2e_session.h"
@@ -40,10 +41,12 @@ public:
 
     // A whole disk "/dev/<name>" with device number major:minor and the
     // identity link "/dev/disk/by-id/<id>", answered by a drive of this
-    // description ("kind=ata; ..." is a libata disk, "kind=scsi; ..." a SCSI disk,
-    // "usb=<bridge>; kind=ata; ..." an ATA drive behind a USB bridge).
+    // description ("kind=ata; ..." is a libata disk, "kind=scsi; ..." a SCSI
+    // disk, "usb=<bridge>; kind=ata; ..." an ATA drive behind a USB bridge). A
+    // queue limit other than 0 makes the kernel refuse requests that move more
+    // than that many KiB, as a USB bridge's queue does.
     void addDisk(const std::string& name, unsigned major, unsigned minor, const std::string& id,
-                 const std::string& description);
+                 const std::string& description, unsigned maxHwSectorsKb = 0);
     // A second whole disk "/dev/<name>" that reaches the drive of disk `of`, as
     // the second port of a dual-ported disk does.
     void addSecondPath(const std::string& name, unsigned major, unsigned minor, const std::string& id,
@@ -56,11 +59,25 @@ public:
     // names as many with "namespaces=").
     void addNvme(const std::string& controller, unsigned minor, const std::string& id,
                  const std::string& description, unsigned namespaces = 1);
+    // NVMe namespace "/dev/<name>" where the kernel puts it among the virtual
+    // devices: under its subsystem with native multipath (`parent`
+    // "/devices/virtual/nvme-subsystem/nvme-subsys1", whose directory links
+    // the controllers) or under its fabrics controller without it (`parent`
+    // "/devices/virtual/nvme-fabrics/ctl/nvme3", the one controller). The
+    // controllers come with their states ("live", "resetting", ...); the
+    // drive answers on the node of each live one only.
+    void addVirtualNvme(const std::string& name, unsigned minor, const std::string& id, const std::string& parent,
+                        const std::vector<std::pair<std::string, std::string>>& controllers,
+                        const std::string& description);
 
     // The bed's configuration with another comma-separated list of plug-ins.
     void usePlugins(const std::string& plugins);
     // Replaces the bed's "firmstep.ini" with a copy of another configuration.
     void useConfiguration(const std::filesystem::path& source);
+    // Replaces the bed's "firmstep.ini" with this text.
+    void writeConfiguration(const std::string& text);
+    // The first SG_IO or NVMe admin request on each open disk takes this long.
+    void setFirstAnswerDelay(int milliseconds) { answerDelayMs_ = milliseconds; }
 
     // Runs firmstep in the bed's directory with "-cfg firmstep.ini" appended.
     ProgramResult run(std::vector<std::string> args) const;
@@ -89,7 +106,10 @@ private:
         std::string sysPath;  // "/sys/devices/<name>"
     };
 
-    std::string addBlockDevice(const std::string& name, const Disk& disk);
+    std::string addBlockDevice(const std::string& name, const Disk& disk, const std::string& parent = "");
+    // An NVMe controller's character device in sysfs, with its state.
+    std::string addController(const std::string& name, const std::string& state);
+    void addFromRecord(const std::string& record);
     std::filesystem::path root() const;
     // Writes the node and mount tables and names them to the program.
     Environment prepare() const;
@@ -103,6 +123,7 @@ private:
     std::string nodes_;       // the simulated kernel's node table
     std::string mountTable_;  // /proc/self/mountinfo
     std::map<std::string, Disk> disks_;  // by name
+    int answerDelayMs_ = 0;
 };
 
 }  // namespace firmstep::test

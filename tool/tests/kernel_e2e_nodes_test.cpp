@@ -44,6 +44,18 @@ TEST(NodeTable, NodesWithDescriptionsAndNamespaces)
     EXPECT_EQ(nodes[3].sameAs, "/dev/sdb");
     EXPECT_EQ(nodes[3].description.product, "SAS");
     EXPECT_EQ(simdrive::nodePaths(nodes[3]), std::vector<std::string>{"/dev/sdf"});
+
+    // A queue limit in front of a description, or of a second node.
+    ASSERT_TRUE(simdrive::parseNodeTable(text + "\n/dev/sdg [max_hw_sectors_kb=120] kind=ata; model=VT; serial=A9; "
+                                                "revision=VT01\n/dev/sdh [ max_hw_sectors_kb=64 ] same-as /dev/sdb\n",
+                                         nodes, error))
+        << error;
+    ASSERT_EQ(nodes.size(), 5u);
+    EXPECT_EQ(nodes[0].queueLimit, 0u);
+    EXPECT_EQ(nodes[3].queueLimit, 120u * 1024);
+    EXPECT_EQ(nodes[3].description.serial, "A9");
+    EXPECT_EQ(nodes[4].queueLimit, 64u * 1024);
+    EXPECT_EQ(nodes[4].sameAs, "/dev/sdb");
 }
 
 TEST(NodeTable, RefusesTablesThatCannotBeServed)
@@ -51,6 +63,12 @@ TEST(NodeTable, RefusesTablesThatCannotBeServed)
     const std::string ata = " kind=ata; model=VT; serial=S1; revision=VT01\n";
     EXPECT_EQ(Problem("dev/sda" + ata), "line 1: node path 'dev/sda' is not absolute");
     EXPECT_EQ(Problem("# first\n/dev/sda   \n"), "line 2: node '/dev/sda' has no drive description");
+    EXPECT_EQ(Problem("/dev/sda [max_hw_sectors_kb=120]\n"), "line 1: node '/dev/sda' has no drive description");
+    EXPECT_EQ(Problem("/dev/sda [max_hw_sectors_kb=120" + ata), "line 1: node '/dev/sda' has no ']' after its options");
+    for (const char* option : {"max_hw_sectors_kb=0", "max_hw_sectors_kb=12x", "max_hw_sectors_kb=", "colour=red",
+                               "max_hw_sectors_kb=4194304"})
+        EXPECT_EQ(Problem("/dev/sda [" + std::string(option) + "]" + ata),
+                  "line 1: node '/dev/sda' option '" + std::string(option) + "' is not max_hw_sectors_kb=<KiB>");
     EXPECT_EQ(Problem("/dev/sda kind=ata; model=VT; serial=S1; revision=VT01; colour=red\n"),
               "line 1: node '/dev/sda': key 'colour': unknown key");
     EXPECT_EQ(Problem("/dev/sda" + ata + "/dev/sda kind=ata; model=VT; serial=S2; revision=VT01\n"),

@@ -5,6 +5,7 @@
 // after an error; an ATACB bridge; a bridge that passes no ATA command).
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "e2e_farm.h"
@@ -151,6 +152,28 @@ TEST_F(KernelE2eUsb, PulledDiskComesBackUnderItsService)
     EXPECT_EQ(LinesWith(result.output, "ServiceName='ata/device'").size(), 4u * 2) << "nothing was added again";
     EXPECT_EQ(bed->savedRevision("ata", "USB0001"), "VT02");
     EXPECT_EQ(bed->savedRevision("ata", "USB0002"), "");
+}
+
+// The shipped configuration names both USB plug-ins. An ATACB bridge on the
+// ATA bus (the leading blank keeps the bed from putting it on USB) is never
+// sent ATACB, so its drive is not found; the same bridge on USB is, and so is
+// a SAT bridge.
+TEST(KernelE2eUsbShipped, AtacbGoesOnlyToUsbDisks)
+{
+    const std::string unavailable = KernelBedUnavailable();
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
+    KernelBed bed;
+    bed.addDisk("sda", 8, 0, "ata-VT-2000_Series_ACB0001", " " + VtDrive("atacb", "ACB0001"));
+    bed.addDisk("sdb", 8, 16, "usb-VT_2000_ACB0002", VtDrive("atacb", "ACB0002"));
+    bed.addDisk("sdc", 8, 32, "usb-VT_2000_SAT0003", VtDrive("sat3-fixed", "SAT0003"));
+    bed.useConfiguration(std::filesystem::path(FIRMSTEP_PROGRAM).parent_path() / "firmstep.ini");
+    const ProgramResult result = bed.run({"-list"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_TRUE(result.output.find("Number of VT drives found = 2\n") != std::string::npos) << result.output;
+    EXPECT_TRUE(result.output.find("ACB0002") != std::string::npos) << result.output;
+    EXPECT_TRUE(result.output.find("SAT0003") != std::string::npos) << result.output;
+    EXPECT_EQ(result.output.find("ACB0001"), std::string::npos) << result.output;
 }
 
 }  // namespace

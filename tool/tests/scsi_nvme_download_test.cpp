@@ -1,6 +1,7 @@
 // The SCSI and NVMe updates as the drive receives them: WRITE BUFFER segments
 // and modes, Firmware Image Download dwords, commit, reset and their warnings.
 #include "download_test_support.h"
+#include "drive_identity.h"
 #include "exit_status.h"
 #include "nvme_admin.h"
 #include "nvme_update.h"
@@ -156,6 +157,31 @@ TEST_F(ScsiDownloadTest, RefusedActivationAndUndeliveredActivation)
     EXPECT_EQ(error_.code, -1);
 }
 
+// A command met by UNIT ATTENTION was not performed: it is sent again, up to
+// three times. A fourth one in a row is the device's answer, with its status;
+// an INQUIRY that never got through fails the identity read instead of
+// reading the untouched buffer as the drive's identity.
+TEST_F(ScsiDownloadTest, UnitAttentionIsSentAgainThreeTimesAtMost)
+{
+    drive_.unitAttentions = 3;
+    EXPECT_EQ(ScsiActivate(kFakeMachine, kPath, false, error_), 1);
+    EXPECT_EQ(fake_.Sent().size(), 4u);
+    drive_.unitAttentions = 4;
+    EXPECT_EQ(ScsiActivate(kFakeMachine, kPath, false, error_), 0);
+    EXPECT_STREQ(error_.message, "Firmware activate failed");
+    EXPECT_EQ(error_.code, 2);
+
+    drive_.unitAttentions = 4;
+    std::vector<std::uint8_t> image(512);
+    EXPECT_EQ(ScsiDownload(kFakeMachine, kPath, image, 512, 7, false, error_), 0);
+    EXPECT_STREQ(error_.message, "Firmware download failed");
+
+    drive_.unitAttentions = 4;
+    DriveIdentity identity{};
+    EXPECT_EQ(ReadScsiIdentity(kFakeMachine, kPath, identity, error_), 0);
+    EXPECT_STREQ(error_.message, "INQUIRY failed; the device keeps reporting unit attention");
+}
+
 TEST_F(ScsiDownloadTest, ImagesOfSixteenMebibytesAreRefusedBeforeAnyCommand)
 {
     const std::filesystem::path big = dir_.path() / "big.bin";
@@ -291,7 +317,7 @@ TEST_F(NvmeDownloadTest, FailedDownloadStillPrintsTheRefreshedIdentity)
                         "  FAILURE: Firmware image download failed\n"
                         "  Error Code: 7\n");
     EXPECT_EQ(failures_, 1);
-    EXPECT_EQ(exitStatus_, kExitLastDriveFailed);
+    EXPECT_EQ(exitStatus_, kExitAllDrivesFailed);
 }
 
 TEST_F(NvmeDownloadTest, FailedResetFailsTheDriveAndFailedRefreshIsReported)
@@ -326,18 +352,27 @@ TEST_F(NvmeDownloadTest, TransferLengthOfPartialWordsIsRefusedBeforeAnyCommand)
     EXPECT_EQ(failures_, 1);
 }
 
-TEST_F(NvmeDownloadTest, CommitRefusesSlotsAndActionsAboveSeven)
+TEST_F(NvmeDownloadTest, CommitRefusalsAndCommitsThatNeedAReset)
 {
-    EXPECT_EQ(NvmeCommit(kFakeMachine, kPath, 8, 0, error_), 0);
+    ActivationReset needed = ActivationReset::None;
+    EXPECT_EQ(NvmeCommit(kFakeMachine, kPath, 8, 0, needed, error_), 0);
     EXPECT_STREQ(error_.message, "Firmware commit failed; invalid slot or action");
     EXPECT_EQ(error_.code, 4);
     EXPECT_TRUE(fake_.Sent().empty());
 
     drive_.refuseAllActivations = true;
     drive_.nvmeStatusField = 0x020D;
-    EXPECT_EQ(NvmeCommit(kFakeMachine, kPath, 1, 3, error_), 0);
+    EXPECT_EQ(NvmeCommit(kFakeMachine, kPath, 1, 3, needed, error_), 0);
     EXPECT_STREQ(error_.message, "Firmware activate failed");
     EXPECT_EQ(error_.code, 6);
+    EXPECT_EQ(needed, ActivationReset::None);
+
+    // A status asking for a reset is a commit, also with do-not-retry set.
+    drive_.refuseActivations = 1;
+    drive_.refuseAllActivations = false;
+    drive_.nvmeStatusField = (0x4000 | 0x10B) << 1 | NVME_PHASE_TAG;
+    EXPECT_EQ(NvmeCommit(kFakeMachine, kPath, 1, 3, needed, error_), 1);
+    EXPECT_EQ(needed, ActivationReset::Conventional);
 }
 
 }  // namespace

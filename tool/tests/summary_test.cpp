@@ -7,15 +7,14 @@
 namespace firmstep {
 namespace {
 
-TEST(Summary, ExitStatusFollowsTheLastProcessedDrive)
+TEST(Summary, ExitStatusIsZeroOnlyWhenNoDriveFailed)
 {
-    // The per-drive step leaves 0 after a success and 100 after a failure.
-    EXPECT_EQ(FinalExitStatus(kExitLastDriveFailed, 1, 1), 100);  // success, then failure
-    EXPECT_EQ(FinalExitStatus(kExitSuccess, 1, 1), 0);            // failure, then success
-    EXPECT_EQ(FinalExitStatus(kExitLastDriveFailed, 0, 2), 127);  // all failed
-    EXPECT_EQ(FinalExitStatus(kExitLastDriveFailed, 0, 1), 127);
-    EXPECT_EQ(FinalExitStatus(kExitSuccess, 3, 0), 0);
-    EXPECT_EQ(FinalExitStatus(kExitSuccess, 0, 0), 0);  // nothing processed
+    EXPECT_EQ(DrivesExitStatus(1, 1), kExitSomeDrivesFailed);
+    EXPECT_EQ(DrivesExitStatus(1, 5), 100);
+    EXPECT_EQ(DrivesExitStatus(0, 2), kExitAllDrivesFailed);
+    EXPECT_EQ(DrivesExitStatus(0, 1), 127);
+    EXPECT_EQ(DrivesExitStatus(3, 0), kExitSuccess);
+    EXPECT_EQ(DrivesExitStatus(0, 0), 0);  // nothing processed
 }
 
 TEST(Summary, DownloadSummaryIsTheDefault)

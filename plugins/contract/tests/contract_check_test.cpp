@@ -97,6 +97,8 @@ TEST_F(ContractCheck, GetAbilityChecksBufferOneThenTheIndex) {
     EXPECT_EQ(check(DEVICE_CONTRACT_ATA, ata), "Parameter buffer 1 is not exactly 60 bytes long for 'get ability': 56");
     Command scsi(DEVICE_FUNCTION_GET_ABILITY, 4, 60);
     EXPECT_EQ(check(DEVICE_CONTRACT_SCSI, scsi), "Parameter buffer 1 is not exactly 56 bytes long for 'get ability': 60");
+    Command nvme(DEVICE_FUNCTION_GET_ABILITY, 4, 56);
+    EXPECT_EQ(check(DEVICE_CONTRACT_NVME, nvme), "Parameter buffer 1 is not exactly 16 bytes long for 'get ability': 56");
 
     Command noBuffer(DEVICE_FUNCTION_GET_ABILITY, 4, 60);
     noBuffer.command.buffers[1] = nullptr;

@@ -58,7 +58,8 @@ CRT_STATIC_ASSERT(sizeof(DeviceContractRules) == 4 + 56 * DEVICE_CONTRACT_FUNCTI
  * SCSI: functions 0 to 14; 7, 13 and 14 served without a length check (the
  *   server refuses them with its own message), 9 and 10 too (the server's own
  *   checks come first, then DeviceContract_CheckBlockLength).
- * NVMe: function 1 ('admin command', 104 bytes) and 7 ('controller reset', no buffer 0).
+ * NVMe: function 1 ('admin command', 104 bytes), 4 and 5 ('get ability count',
+ *   'get ability' with a 16-byte NvmeAbility) and 7 ('controller reset', no buffer 0).
  * An unknown kind leaves every function unserved. */
 void DeviceContract_InitRules(DeviceContractRules* rules, int32_t kind);
 
@@ -79,6 +80,45 @@ int DeviceContract_CheckCommand(const DeviceContractRules* rules, CvCommand* com
 /* The task management and send primitive length check: 1, or 0 with code 4 and
  * "parameter buffer 0 in incorrect". */
 int DeviceContract_CheckBlockLength(const CvCommand* command, uint32_t expected, CvError* error);
+
+/* The abilities every SCSI server of this system lists, in order: no data;
+ * data in and data out up to 0x2000000 bytes; then data in up to 0x8000 bytes
+ * for each of 18 operation codes and data out for each of 12. */
+#define DEVICE_SCSI_ABILITY_COUNT 33
+void DeviceContract_FillScsiAbilities(ScsiAbility abilities[DEVICE_SCSI_ABILITY_COUNT]);
+
+/* What functions 0 to 5 answer on a server whose answers do not depend on the
+ * device: the capability word, the settings support, setting 0 (the command
+ * time-out, kept where the server says) and the ability records. */
+typedef struct DeviceQueryAnswers {
+    const char* settingKind;    /* names the kind in the setting refusals: "ATA", "SCSI", ... */
+    uint32_t capabilities;
+    DeviceSettingsSupport support;
+    uint8_t writesCapabilities; /* 0: 'get capabilities' succeeds and writes nothing */
+    uint8_t constantSetting5;   /* setting 5 reads 1 */
+    const void* abilities;      /* abilityCount records of abilitySize bytes */
+    uint32_t abilitySize;
+    int32_t abilityCount;
+} DeviceQueryAnswers;
+
+typedef struct DeviceTimeoutAccess {
+    void* owner;
+    uint64_t (*get)(void* owner);
+    void (*set)(void* owner, uint64_t value);
+} DeviceTimeoutAccess;
+
+CRT_STATIC_ASSERT(offsetof(DeviceQueryAnswers, capabilities) == 8, "DeviceQueryAnswers.capabilities");
+CRT_STATIC_ASSERT(offsetof(DeviceQueryAnswers, support) == 12, "DeviceQueryAnswers.support");
+CRT_STATIC_ASSERT(offsetof(DeviceQueryAnswers, writesCapabilities) == 16, "DeviceQueryAnswers.writesCapabilities");
+CRT_STATIC_ASSERT(offsetof(DeviceQueryAnswers, abilities) == 24, "DeviceQueryAnswers.abilities");
+CRT_STATIC_ASSERT(sizeof(DeviceQueryAnswers) == 40, "DeviceQueryAnswers size");
+CRT_STATIC_ASSERT(sizeof(DeviceTimeoutAccess) == 24, "DeviceTimeoutAccess size");
+
+/* Answers function 0 to 5 of a command that passed DeviceContract_CheckCommand;
+ * other codes are refused with "Unsupported function code: %d". Setting
+ * refusals say "Unsupported <kind> setting to get: %d" (or "to set"). */
+int DeviceContract_AnswerQuery(const DeviceQueryAnswers* answers, const DeviceTimeoutAccess* timeout,
+                               CvCommand* command, CvError* error);
 
 /* The ability index of a 'get ability' command that passed the checks. */
 int32_t DeviceContract_AbilityIndex(const CvCommand* command);

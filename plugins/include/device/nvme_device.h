@@ -1,6 +1,9 @@
 /* The "nvme/device" service contract: NVMe admin commands and controller reset.
  * Function 1 carries one NvmeCommandBlock in buffer 0 and the command's data in
- * buffer 1; function 7 carries no buffers. */
+ * buffer 1; function 7 carries no buffers. Functions 4 and 5 ('get ability
+ * count', 'get ability') work as on "ata/device" and "scsi/device" with an
+ * NvmeAbility in buffer 1; a provider may refuse them, and clients then assume
+ * NVME_DEFAULT_MAX_TRANSFER. */
 #ifndef DEVICE_NVME_DEVICE_H
 #define DEVICE_NVME_DEVICE_H
 
@@ -12,6 +15,14 @@
 #define NVME_DEVICE_FUNCTION_CONTROLLER_RESET 7
 
 #define NVME_COMMAND_BLOCK_SIZE 104
+#define NVME_ABILITY_SIZE 16
+
+/* The largest admin data transfer a client assumes when the provider reports none. */
+#define NVME_DEFAULT_MAX_TRANSFER 0x4000000u
+
+/* NvmeAbility.kind: the data direction of the admin commands it describes. */
+#define NVME_ABILITY_DATA_IN 1
+#define NVME_ABILITY_DATA_OUT 2
 
 /* Admin opcodes the tool sends; the data direction follows from the opcode's low
  * two bits (01b host to controller, 10b controller to host). */
@@ -63,7 +74,20 @@ typedef struct NvmeCommandBlock {
     uint8_t reserved96[8];
 } NvmeCommandBlock;
 
+/* Function 5: what admin commands moving data one way may carry. */
+typedef struct NvmeAbility {
+    uint8_t reserved0;
+    uint8_t kind;              /* NVME_ABILITY_DATA_IN or _OUT */
+    uint8_t reserved2[2];
+    uint32_t maxTransferBytes; /* largest data transfer of one command */
+    uint8_t reserved8[8];
+} NvmeAbility;
+
 #pragma pack(pop)
+
+CRT_STATIC_ASSERT(offsetof(NvmeAbility, kind) == 1, "NvmeAbility.kind");
+CRT_STATIC_ASSERT(offsetof(NvmeAbility, maxTransferBytes) == 4, "NvmeAbility.maxTransferBytes");
+CRT_STATIC_ASSERT(sizeof(NvmeAbility) == NVME_ABILITY_SIZE, "NvmeAbility size");
 
 CRT_STATIC_ASSERT(offsetof(NvmeSubmissionEntry, opcode) == 0, "NvmeSubmissionEntry.opcode");
 CRT_STATIC_ASSERT(offsetof(NvmeSubmissionEntry, commandId) == 2, "NvmeSubmissionEntry.commandId");

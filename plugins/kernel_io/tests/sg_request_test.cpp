@@ -1,4 +1,5 @@
-// The SG_IO time-out conversion and the timed request, over the simulated kernel.
+// The SG_IO time-out conversion, what counts as the device's answer, and the
+// timed request over the simulated kernel.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -21,6 +22,41 @@ TEST(SgTimeout, WholeSecondsCutToTheHeaderField) {
     EXPECT_EQ(60000u, sgTimeoutMs(60000000000ull));
     // The largest whole number of seconds that still fits in milliseconds.
     EXPECT_EQ(4294967000u, sgTimeoutMs(UINT64_MAX));
+}
+
+// Completed headers as kernels return them, and whether the device answered.
+TEST(SgTransportFailure, OnlyAStatusOrSenseOfTheDeviceIsAnAnswer) {
+    struct Case {
+        const char* what;
+        uint8_t status;
+        uint16_t host, driver;
+        uint8_t senseLength;
+        uint32_t info;
+        int expected;
+    };
+    const Case cases[] = {
+        {"good", 0x00, 0x00, 0x00, 0, 0, 0},
+        {"check condition with sense", 0x02, 0x00, 0x08, 18, SG_INFO_CHECK, 0},
+        {"sense with a suggestion", 0x02, 0x00, 0x08 | 0x10, 18, SG_INFO_CHECK, 0},
+        {"busy without sense", 0x08, 0x00, 0x00, 0, SG_INFO_CHECK, 0},
+        {"time-out, kernels before 5.14", 0x00, 0x00, 0x06, 0, SG_INFO_CHECK, ETIMEDOUT},
+        {"time-out with a suggestion", 0x00, 0x00, 0x06 | 0x20, 0, SG_INFO_CHECK, ETIMEDOUT},
+        {"time-out, later kernels", 0x00, 0x03, 0x00, 0, SG_INFO_CHECK, ETIMEDOUT},
+        {"no connection", 0x00, 0x01, 0x00, 0, SG_INFO_CHECK, EIO},
+        {"reset despite a status", 0x02, 0x08, 0x08, 18, SG_INFO_CHECK, EIO},
+        {"driver error", 0x00, 0x00, 0x04, 0, SG_INFO_CHECK, EIO},
+        {"a problem nothing explains", 0x00, 0x00, 0x00, 0, SG_INFO_CHECK, EIO},
+    };
+    for (const Case& c : cases) {
+        sg_io_hdr header{};
+        header.status = c.status;
+        header.masked_status = static_cast<unsigned char>(c.status >> 1);
+        header.host_status = c.host;
+        header.driver_status = c.driver;
+        header.sb_len_wr = c.senseLength;
+        header.info = c.info;
+        EXPECT_EQ(c.expected, passthrough::sgTransportFailure(header)) << c.what;
+    }
 }
 
 class TimedSgIoTest : public passthrough_test::PassThroughTest {};

@@ -1,8 +1,10 @@
 // cvpl-nvme against the simulated kernel: namespaces get "nvme/device", admin
-// commands and resets reach the controller, and the contract's refusals.
+// commands and resets reach the controller, commands the kernel abandoned,
+// the admin transfer limit, and the contract's refusals.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "device/nvme_device.h"
@@ -14,17 +16,6 @@ namespace {
 
 using passthrough_test::PassThroughTest;
 using simdrive::NvmeDrive;
-
-TEST(NvmeControllerPath, NamespaceToController) {
-    using nvme_plugin::controllerPath;
-    EXPECT_EQ("/dev/nvme0", controllerPath("/dev/nvme0n1"));
-    EXPECT_EQ("/dev/nvme12", controllerPath("/dev/nvme12n3"));
-    EXPECT_EQ("", controllerPath("/dev/nvme0"));
-    EXPECT_EQ("", controllerPath("/dev/nvme0n1p2"));
-    EXPECT_EQ("", controllerPath("/dev/nvmen1"));
-    EXPECT_EQ("", controllerPath("/dev/sda"));
-    EXPECT_EQ("", controllerPath(""));
-}
 
 class NvmePluginTest : public PassThroughTest {
 protected:
@@ -135,6 +126,54 @@ TEST_F(NvmePluginTest, FirmwareDownloadCommitAndReset) {
     ASSERT_EQ(1, outcome.result) << outcome.error.message;
     EXPECT_EQ(1u, kernel().observed().nvmeResets);
     EXPECT_EQ("NV02", revision());
+}
+
+// An admin command the kernel gave up on is no completion of the controller:
+// older kernels fail the request with EINTR, later ones complete it with the
+// host-aborted status of their own.
+TEST_F(NvmePluginTest, ATimedOutAdminCommandIsAFailedCall) {
+    std::vector<uint8_t> segment(4096, 0x5A);
+    const std::pair<simdrive::SimKernel::TimeoutReport, const char*> reports[] = {
+        {simdrive::SimKernel::TimeoutReport::OldKernel, "NVMe admin command failed: 4"},
+        {simdrive::SimKernel::TimeoutReport::NewKernel, "NVMe admin command failed: 5"},
+    };
+    for (const auto& [report, message] : reports) {
+        kernel().timeOutNext("/dev/nvme0", 1, report);
+        NvmeCommandBlock b = block(NVME_ADMIN_FIRMWARE_IMAGE_DOWNLOAD, 0, 4096 / 4 - 1, 0, 60);
+        Outcome outcome = admin(b, segment);
+        EXPECT_EQ(0, outcome.result);
+        EXPECT_EQ(CV_ERROR_FAILED, outcome.error.code);
+        EXPECT_STREQ(message, outcome.error.message);
+    }
+    EXPECT_EQ("NV01", revision());
+}
+
+// The admin transfer limit comes from the controller's queue, read when the
+// controller is opened.
+TEST_F(NvmePluginTest, LargestTransferFollowsTheAdminQueueLimit) {
+    auto ability = [&](int32_t index) {
+        NvmeAbility answer{};
+        Outcome outcome = run(namespace_->resource(), service_, DEVICE_FUNCTION_GET_ABILITY, &index, 4, &answer,
+                              sizeof answer);
+        EXPECT_EQ(1, outcome.result) << outcome.error.message;
+        return answer;
+    };
+    int32_t count = 0;
+    ASSERT_EQ(1, run(namespace_->resource(), service_, DEVICE_FUNCTION_GET_ABILITY_COUNT, &count, 4).result);
+    ASSERT_EQ(2, count);
+    EXPECT_EQ(NVME_ABILITY_DATA_OUT, ability(1).kind);
+    EXPECT_EQ(NVME_DEFAULT_MAX_TRANSFER, ability(1).maxTransferBytes);
+
+    kernel().setQueueLimit("/dev/nvme0", 508 * 1024);
+    namespace_->depart();
+    namespace_->arrive("/dev/nvme0n1");
+    EXPECT_EQ(NVME_ABILITY_DATA_IN, ability(0).kind);
+    EXPECT_EQ(508u * 1024, ability(0).maxTransferBytes);
+    EXPECT_EQ(508u * 1024, ability(1).maxTransferBytes);
+
+    std::vector<uint8_t> segment(512 * 1024);
+    NvmeCommandBlock b = block(NVME_ADMIN_FIRMWARE_IMAGE_DOWNLOAD, 0, 512 * 1024 / 4 - 1, 0, 60);
+    EXPECT_STREQ("NVMe admin command failed: 22", admin(b, segment).error.message);  // EINVAL
 }
 
 TEST_F(NvmePluginTest, RefusalsAndAbsence) {

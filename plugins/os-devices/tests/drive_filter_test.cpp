@@ -1,13 +1,17 @@
 // The drive filters answered from sysfs and the mount table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "drive_filter.h"
 #include "fake_system.h"
+#include "log_capture.h"
 
 namespace {
 
 using os_devices::FilterMode;
 using os_devices::IsFilteredOut;
+using corvane_test::LogCapture;
 using os_devices_test::FakeSystem;
 
 // sda: nothing on it. sdb: an unmounted partition. sdc: a mounted partition.
@@ -41,6 +45,15 @@ protected:
 
     bool Filtered(FilterMode mode, const char* disk) { return IsFilteredOut(system, mode, disk); }
 
+    // Up for the log capture.
+    struct Framework {
+        Framework() { CvInitialize(); }
+        ~Framework()
+        {
+            CvError error{};
+            CvUninitialize(&error);
+        }
+    } framework;
     FakeSystem system;
 };
 
@@ -57,15 +70,83 @@ TEST_F(DriveFilterTest, IgnoreIfItHasVolumesDropsEveryDiskWithAPartitionHolderOr
         EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasVolumes, disk)) << disk;
 }
 
-TEST_F(DriveFilterTest, IgnoreIfItHasMountedVolumesDropsOnlyDisksWithSomethingMounted)
+// An unmounted device-mapper holder (sde) is an active mapping: its data is in use.
+TEST_F(DriveFilterTest, IgnoreIfItHasMountedVolumesDropsOnlyDisksInUse)
 {
     EXPECT_FALSE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sda"));
     EXPECT_FALSE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sdb"));
     EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sdc"));
     EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sdd"));
-    EXPECT_FALSE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sde"));
+    EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sde"));
     EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sdf"));
     EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sdg"));
+}
+
+// Members whose data a volume manager or a multi-device file system depends
+// on, though the mount table names none of them: an LVM physical volume of an
+// active group with nothing mounted, a member of an md array that is not
+// mounted, the second device of a btrfs mounted from the first, a partition of
+// an imported ZFS pool, and a disk some other kernel user holds exclusively.
+TEST_F(DriveFilterTest, MembersOfVolumeManagersAndMultiDeviceFileSystemsCountAsMountedVolumes)
+{
+    LogCapture log;
+    system.AddDisk("sdj", 8, 144, "lvm-pv");
+    system.AddPartition("sdj", "sdj1", 8, 145);
+    system.AddHolder("sdj1", "dm-3", 254, 3);
+    system.AddDisk("sdk", 8, 160, "md-member");
+    system.AddHolder("sdk", "md127", 9, 127);
+    system.AddDisk("sdl", 8, 176, "btrfs-first");
+    system.AddDisk("sdm", 8, 192, "btrfs-second");
+    system.Mount("0:45", "/dev/sdl");
+    system.directories["/sys/fs/btrfs/"] = {"features", "4f3c-uuid"};
+    system.directories["/sys/fs/btrfs/4f3c-uuid/devices"] = {"sdl", "sdm"};
+    system.AddDisk("sdn", 8, 208, "zfs-imported");
+    system.AddPartition("sdn", "sdn1", 8, 209);
+    system.AddPartition("sdn", "sdn9", 8, 217);
+    system.SetProperty("sdn1", "ID_FS_TYPE", "zfs_member");
+    system.SetProperty("sdn1", "ID_FS_LABEL", "tank");
+    system.directories["/proc/spl/kstat/zfs/"] = {"arcstats", "tank"};
+    system.files["/proc/spl/kstat/zfs/tank/state"] = "ONLINE\n";
+    system.AddDisk("sdo", 8, 224, "zfs-exported");
+    system.AddPartition("sdo", "sdo1", 8, 225);
+    system.SetProperty("sdo1", "ID_FS_TYPE", "zfs_member");
+    system.SetProperty("sdo1", "ID_FS_LABEL", "backup");
+    system.AddDisk("sdp", 8, 240, "claimed");
+    system.Claim("/dev/sdp");
+
+    for (const char* disk : {"sdj", "sdk", "sdl", "sdm", "sdn", "sdp"})
+        EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, disk)) << disk;
+    EXPECT_FALSE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sdo"));
+    for (const char* disk : {"sdj", "sdk", "sdl", "sdm", "sdn", "sdo", "sdp"})
+        EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasVolumes, disk)) << disk;
+
+    // Each refusal says why, at information level.
+    const auto lines = log.lines();
+    for (const char* reason : {"Leaving out /dev/sdj: dm-3 is built on it",
+                               "Leaving out /dev/sdk: md127 is built on it",
+                               "Leaving out /dev/sdm: sdm belongs to the mounted btrfs file system 4f3c-uuid",
+                               "Leaving out /dev/sdn: sdn1 belongs to the imported ZFS pool tank",
+                               "Leaving out /dev/sdp: sdp is held exclusively by the kernel"})
+        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), corvane_test::LogLine{CV_LOG_INFO, reason}))
+            << reason;
+
+    // A member label without a pool name cannot be told from a member of the pool that is imported.
+    system.SetProperty("sdo1", "ID_FS_LABEL", "");
+    EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sdo"));
+}
+
+// When the mount table cannot be read nothing can be shown to be unused:
+// every disk is left out, and the failed check is logged as an error.
+TEST_F(DriveFilterTest, UnreadableMountTableLeavesEveryDiskOut)
+{
+    LogCapture log;
+    system.files.erase("/proc/self/mountinfo");
+    EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sda"));
+    EXPECT_FALSE(Filtered(FilterMode::AllowAll, "sda"));
+    const auto lines = log.lines();
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(),
+                                     corvane_test::LogLine{CV_LOG_ERROR,
+                                                           "Leaving out /dev/sda: the mount table cannot be read"}));
 }
 
 TEST_F(DriveFilterTest, VolumesFollowStackedHoldersOnce)

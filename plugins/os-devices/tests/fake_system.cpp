@@ -92,6 +92,18 @@ void FakeSystem::MakeUnopenable(const std::string& devNode)
     unopenable_.insert(devNode);
 }
 
+void FakeSystem::Claim(const std::string& devNode)
+{
+    std::lock_guard lock(mutex_);
+    claimed_.insert(devNode);
+}
+
+void FakeSystem::SetProperty(const std::string& sysName, const std::string& key, const std::string& value)
+{
+    std::lock_guard lock(mutex_);
+    properties_[{sysName, key}] = value;
+}
+
 void FakeSystem::FailEnumeration(bool fail)
 {
     std::lock_guard lock(mutex_);
@@ -175,6 +187,19 @@ std::optional<std::string> FakeSystem::ReadFile(const std::string& path)
     const auto found = files.find(path);
     if (found == files.end()) return std::nullopt;
     return found->second;
+}
+
+bool FakeSystem::IsClaimed(const std::string& devNode)
+{
+    std::lock_guard lock(mutex_);
+    return claimed_.count(devNode) != 0;
+}
+
+std::string FakeSystem::DeviceProperty(const std::string& sysName, const std::string& key)
+{
+    std::lock_guard lock(mutex_);
+    const auto found = properties_.find({sysName, key});
+    return found != properties_.end() ? found->second : std::string();
 }
 
 const os_devices::HostPortFunctions* FakeSystem::HostPorts()

@@ -22,6 +22,8 @@ using os_devices::DiskEvent;
 
 class FakeSystem final : public os_devices::SystemInterface {
 public:
+    FakeSystem() { files["/proc/self/mountinfo"] = ""; }
+
     // A whole disk with its sysfs "dev" attribute; bus "usb" puts it behind USB.
     DiskEntry& AddDisk(const std::string& name, unsigned major, unsigned minor, const std::string& identity,
                        const std::string& bus = "ata");
@@ -31,6 +33,9 @@ public:
     // Appends a mount of the device number "major:minor" from `source` to the mount table.
     void Mount(const std::string& deviceNumber, const std::string& source);
     void MakeUnopenable(const std::string& devNode);
+    // Something in the kernel holds the node exclusively.
+    void Claim(const std::string& devNode);
+    void SetProperty(const std::string& sysName, const std::string& key, const std::string& value);
     void FailEnumeration(bool fail);
     // Holds EnumerateDisks until ReleaseEnumeration().
     void HoldEnumeration();
@@ -50,6 +55,8 @@ public:
     bool CanOpen(const std::string& devNode) override;
     std::vector<std::string> ListDirectory(const std::string& path) override;
     std::optional<std::string> ReadFile(const std::string& path) override;
+    bool IsClaimed(const std::string& devNode) override;
+    std::string DeviceProperty(const std::string& sysName, const std::string& key) override;
     const os_devices::HostPortFunctions* HostPorts() override;
 
     // A host-port library with ports that each hold devices (entry, serial text);
@@ -70,6 +77,8 @@ private:
     std::condition_variable changed_;
     std::vector<DiskEntry> disks_;
     std::set<std::string> unopenable_;
+    std::set<std::string> claimed_;
+    std::map<std::pair<std::string, std::string>, std::string> properties_;
     std::deque<std::optional<DiskEvent>> queue_;
     bool interrupted_ = false;
     bool failEnumeration_ = false;

@@ -173,6 +173,27 @@ TEST_F(OsDevicesTest, StartRegistersEveryUsableWholeDiskWithItsDriveInfo)
     EXPECT_EQ((8 << 20) | 16, stick->info.hostPort.driveNumber);
 }
 
+// NVMe namespaces that the kernel places among the virtual devices are drives:
+// under their subsystem (native multipath) and under a fabrics controller. A
+// controller's hidden path to a multipath namespace is not a disk of its own.
+TEST_F(OsDevicesTest, MultipathAndFabricsNamespacesAreDisks)
+{
+    system.AddDisk("nvme1n1", 259, 5, "nvme-VT_Dual_Port_1").devPath =
+        "/devices/virtual/nvme-subsystem/nvme-subsys1/nvme1n1";
+    system.AddDisk("nvme1c0n1", 259, 6, "").devPath = "/devices/pci0000:00/0000:00:04.0/nvme/nvme0/nvme1c0n1";
+    system.AddDisk("nvme3n1", 259, 7, "nvme-VT_Fabrics_3").devPath = "/devices/virtual/nvme-fabrics/ctl/nvme3/nvme3n1";
+    Start();
+    EXPECT_EQ((std::vector<std::string>{"device:0", "device:1"}), ResourceNames());
+    EXPECT_STREQ("/dev/nvme1n1", Info(Resource("device:0"))->diskPath);
+    EXPECT_STREQ("/dev/nvme3n1", Info(Resource("device:1"))->diskPath);
+
+    // A namespace connected later is followed too.
+    system.AddDisk("nvme4n1", 259, 8, "nvme-VT_Fabrics_4").devPath =
+        "/devices/virtual/nvme-subsystem/nvme-subsys4/nvme4n1";
+    system.Run(os_devices::DiskEvent{"add", "/devices/virtual/nvme-subsystem/nvme-subsys4/nvme4n1", "/dev/nvme4n1"});
+    EXPECT_EQ(3u, ResourceNames().size());
+}
+
 TEST_F(OsDevicesTest, HostPortLookupFindsTheDiskByItsInterfacePath)
 {
     LogCapture log;

@@ -186,6 +186,35 @@ TEST_F(UdevSystemTest, EnumeratesWholeDisksWithTheirIdentityBusAndNumber)
     EXPECT_FALSE(os_devices::IsFilteredOut(system, os_devices::FilterMode::IgnoreIfItHasVolumes, "sdb"));
 }
 
+// What the default filter reads beyond the mount table, as the adapter serves
+// it: a udev label of a partition, and a btrfs that spans two disks.
+TEST_F(UdevSystemTest, DefaultFilterSeesZfsLabelsAndBtrfsMembers)
+{
+    gchar* root = umockdev_testbed_get_root_dir(testbed);
+    const std::string base = root;
+    g_free(root);
+    g_mkdir_with_parents((base + "/proc/self").c_str(), 0755);
+    g_file_set_contents((base + "/proc/self/mountinfo").c_str(), "", 0, nullptr);
+    g_mkdir_with_parents((base + "/sys/fs/btrfs/4f3c/devices/sdb").c_str(), 0755);
+    g_mkdir_with_parents((base + "/proc/spl/kstat/zfs/tank").c_str(), 0755);
+    g_file_set_contents((base + "/proc/spl/kstat/zfs/tank/state").c_str(), "ONLINE\n", -1, nullptr);
+    const std::string sda = AddDisk("sda", "8", "0", "/dev/disk/by-id/ata-Pool_Member");
+    g_free(umockdev_testbed_add_device(testbed, "block", "sda1", sda.c_str(), "dev", "8:1", "partition", "1", nullptr,
+                                       "DEVTYPE", "partition", "DEVNAME", "sda1", "ID_FS_TYPE", "zfs_member",
+                                       "ID_FS_LABEL", "tank", nullptr));
+    AddDisk("sdb", "8", "16", "/dev/disk/by-id/ata-Btrfs_Member");
+    AddDisk("sdc", "8", "32", "/dev/disk/by-id/ata-Free");
+
+    os_devices::UdevSystem system;
+    EXPECT_EQ("zfs_member", system.DeviceProperty("sda1", "ID_FS_TYPE"));
+    EXPECT_EQ("", system.DeviceProperty("sdc", "ID_FS_TYPE"));
+    EXPECT_FALSE(system.IsClaimed("/dev/sdc"));
+    using os_devices::FilterMode;
+    EXPECT_TRUE(os_devices::IsFilteredOut(system, FilterMode::IgnoreIfItHasMountedVolumes, "sda"));
+    EXPECT_TRUE(os_devices::IsFilteredOut(system, FilterMode::IgnoreIfItHasMountedVolumes, "sdb"));
+    EXPECT_FALSE(os_devices::IsFilteredOut(system, FilterMode::IgnoreIfItHasMountedVolumes, "sdc"));
+}
+
 // Stops the plug-in even when an assertion leaves the test early.
 struct StopGuard {
     ~StopGuard()

@@ -95,7 +95,7 @@ TEST_F(SatPluginTest, ReadBackModeFollowsTheBridgeAndCarriesTheDrivesVerdict) {
         uint32_t firstCommandRequests;  // 2: mode 3, 3: mode 2, 4: mode 1
         uint32_t readLength;            // data length of the read in that mode
     };
-    const Case cases[] = {{"sat", 2, 22}, {"sat-small", 2, 22}, {"sat2-fixed", 2, 22}, {"sat3-fixed", 2, 22},
+    const Case cases[] = {{"sat", 2, 22}, {"sat2-fixed", 2, 22}, {"sat3-fixed", 2, 22},
                           {"sat-autosense", 3, 0}, {"sat-errors-only", 4, 22}};
     const CvUID plugin = loadPlugin("cvpl-sat");
     int n = 0;
@@ -217,7 +217,8 @@ TEST_F(SatPluginTest, RefusalsBeforeAnythingIsSent) {
 // earlier command's registers as this one's.
 TEST_F(SatPluginTest, FailuresOnTheWayAreNotTheDrivesAnswer) {
     auto& old = bridged("/dev/sdu", "sat-errors-only", "USB0001");
-    auto& small = bridged("/dev/sdv", "sat-small", "USB0002");
+    auto& small = bridged("/dev/sdv", "sat", "USB0002");
+    kernel().setQueueLimit("/dev/sdv", 16384);
     const CvUID plugin = loadPlugin("cvpl-sat");
     std::vector<uint8_t> data(65536);
     AtaCommandBlock identify = identifyBlock();
@@ -244,6 +245,19 @@ TEST_F(SatPluginTest, FailuresOnTheWayAreNotTheDrivesAnswer) {
     outcome = command(small, big, data.data(), 65536);
     EXPECT_EQ(0, outcome.result);
     EXPECT_STREQ("SCSI system aborted SAT command: 5", outcome.error.message);
+    // The bridge's queue limit is what its abilities offer.
+    int32_t index = 3;
+    AtaAbility ability{};
+    ASSERT_EQ(1, run(small.resource(), serviceOf(small.resource(), ATA_DEVICE_SERVICE_TYPE),
+                     DEVICE_FUNCTION_GET_ABILITY, &index, 4, &ability, sizeof ability).result);
+    EXPECT_EQ(3, ability.identifier);
+    EXPECT_EQ(16384u, ability.maxTransferBytes);
+    // A request lost on the way (the command timed out) is no answer either.
+    kernel().timeOutNext("/dev/sdv", 1, simdrive::SimKernel::TimeoutReport::NewKernel);
+    identify = identifyBlock();
+    outcome = command(small, identify, data.data(), 512);
+    EXPECT_EQ(0, outcome.result);
+    EXPECT_STREQ("SCSI system aborted SAT command: 110", outcome.error.message);
 
     // A disk that went away: the service stays and refuses; back, it works.
     small.depart();

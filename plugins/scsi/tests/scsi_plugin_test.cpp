@@ -1,6 +1,7 @@
 // cvpl-scsi against the simulated kernel: the probe, SG_IO commands with their
-// status, sense, underrun and 1-byte transfers, a firmware download, the
-// refusals of the contract, and a disk that goes away and comes back.
+// status, sense, underrun and 1-byte transfers, a firmware download, commands
+// the kernel timed out or refused for their size, the refusals of the
+// contract, and a disk that goes away and comes back.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -196,6 +197,47 @@ TEST_F(ScsiPluginTest, RefusalsCarryTheirMessages) {
     ScsiAbility ability{};
     outcome = run(disk_->resource(), service_, 5, &index, 4, &ability, sizeof ability);
     EXPECT_STREQ("Ability index out of bounds: 33 (max is 33)", outcome.error.message);
+}
+
+// A WRITE BUFFER segment that the kernel aborted after its time-out reads as
+// status 0 from SG_IO; it never reached the drive and must not count as sent.
+TEST_F(ScsiPluginTest, ATimedOutSegmentIsAFailedCall) {
+    std::vector<uint8_t> segment(4096, 0x5A);
+    for (auto report : {simdrive::SimKernel::TimeoutReport::OldKernel, simdrive::SimKernel::TimeoutReport::NewKernel}) {
+        kernel().timeOutNext("/dev/sdb", 1, report);
+        ScsiCommandBlock block = cdbBlock({0x3B, 0x07, 0, 0, 0, 0, 0, 0x10, 0x00, 0}, SCSI_DIRECTION_OUT);
+        Outcome outcome = command(block, segment.data(), 4096);
+        EXPECT_EQ(0, outcome.result);
+        EXPECT_EQ(CV_ERROR_FAILED, outcome.error.code);
+        EXPECT_STREQ("SCSI system aborted passthru: 110", outcome.error.message);  // ETIMEDOUT
+        EXPECT_EQ(SCSI_STATUS_NOT_DELIVERED, block.status);
+        EXPECT_EQ(0, block.senseLength);
+    }
+    EXPECT_EQ("V001", inquiryRevision()) << "the drive answers again";
+}
+
+// Behind a bridge whose queue takes 120 KiB, the largest transfers shrink to
+// that when the disk is opened again, and a larger request fails in the kernel.
+TEST_F(ScsiPluginTest, LargestTransferFollowsTheQueueLimit) {
+    auto transfer = [&](int32_t index) {
+        ScsiAbility ability{};
+        EXPECT_EQ(1, run(disk_->resource(), service_, 5, &index, 4, &ability, sizeof ability).result);
+        return ability.maxTransferBytes;
+    };
+    kernel().setQueueLimit("/dev/sdb", 120 * 1024 + 100);
+    disk_->depart();
+    EXPECT_EQ(0x2000000u, transfer(2)) << "no disk, no limit to apply";
+    disk_->arrive("/dev/sdb");
+    EXPECT_EQ(0u, transfer(0));
+    EXPECT_EQ(120u * 1024, transfer(1)) << "whole blocks";
+    EXPECT_EQ(120u * 1024, transfer(2));
+    EXPECT_EQ(0x8000u, transfer(32));
+
+    std::vector<uint8_t> segment(128 * 1024);
+    ScsiCommandBlock block = cdbBlock({0x3B, 0x07, 0, 0, 0, 0, 0x02, 0x00, 0x00, 0}, SCSI_DIRECTION_OUT);
+    Outcome outcome = command(block, segment.data(), static_cast<uint32_t>(segment.size()));
+    EXPECT_EQ(0, outcome.result);
+    EXPECT_STREQ("SCSI system aborted passthru: 5", outcome.error.message);  // EIO
 }
 
 TEST_F(ScsiPluginTest, CapabilitiesTopologyAndAbilities) {

@@ -89,6 +89,7 @@ protected:
     bool injectDownloadFault(bool startsDownload, uint32_t segmentNumber);
     bool injectActivationFault();
     bool refuseDma() const { return faults_.refuseDma; }
+    bool unitAttentionToSender() const { return faults_.unitAttentionToSender; }
 
     // Makes next the drive's firmware, persisting it first; false (and nothing
     // changed) when it cannot be saved, which the drive reports as an internal fault.

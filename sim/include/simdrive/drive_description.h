@@ -20,10 +20,13 @@
 //   firmware_slots         nvme: 1 to 7                               (2)
 //   slot1_read_only        nvme                                       (no)
 //   activate_without_reset nvme: commit action 3 activates at once    (no)
+//   activation_reset       nvme: the reset commit action 3 then asks for:
+//                          conventional, subsystem or controller     (conventional)
 //   fwug                   nvme: update granularity, 4 KiB units      (0)
 //   namespaces             nvme: 1 or more                            (1)
 //   fault.fail_segment, fault.fail_segment_always, fault.fail_download_attempts,
-//   fault.fail_activate_attempts, fault.refuse_dma, fault.delay_ms, fault.gone
+//   fault.fail_activate_attempts, fault.refuse_dma, fault.delay_ms, fault.gone,
+//   fault.unit_attention_to_sender
 //                          see FaultPlan
 //
 // Numbers are decimal or 0x-prefixed hex; switches are yes/no, true/false or 1/0.
@@ -35,6 +38,7 @@
 
 #include "simdrive/bus.h"
 #include "simdrive/fault_plan.h"
+#include "simdrive/nvme_bus.h"
 
 struct StringMap;
 
@@ -59,6 +63,8 @@ struct DriveDescription {
     uint8_t firmwareSlots = 2;
     bool slot1ReadOnly = false;
     bool activateWithoutReset = false;
+    // Command specific status of a commit that committed but needs a reset.
+    uint8_t activationResetStatus = nvme::kScActivationRequiresConventionalReset;
     uint8_t fwug = 0;
     uint32_t namespaces = 1;
     FaultPlan faults;

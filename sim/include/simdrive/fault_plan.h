@@ -17,6 +17,13 @@ struct FaultPlan {
     // Refuse the first n activation commands (ATA 0Fh, WRITE BUFFER mode 0Fh,
     // NVMe Firmware Commit).
     uint32_t failActivateAttempts = 0;
+    // scsi: after every WRITE BUFFER that downloads and activates microcode
+    // (modes 05h and 07h, each segment) or activates it (mode 0Fh), tell the
+    // sending nexus too: its next command (INQUIRY, REPORT LUNS and REQUEST
+    // SENSE aside) is answered with UNIT ATTENTION, MICROCODE HAS BEEN CHANGED
+    // WITHOUT RESET, and not performed. Drives that tell every
+    // initiator, and some targets per segment, behave this way.
+    bool unitAttentionToSender = false;
     // Refuse DOWNLOAD MICROCODE DMA although IDENTIFY DEVICE reports it.
     bool refuseDma = false;
     // Added to every command the drive processes.

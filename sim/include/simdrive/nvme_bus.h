@@ -32,6 +32,8 @@ inline constexpr uint8_t kScInvalidFirmwareSlot = 0x06;
 inline constexpr uint8_t kScInvalidFirmwareImage = 0x07;
 inline constexpr uint8_t kScInvalidLogPage = 0x09;
 inline constexpr uint8_t kScActivationRequiresConventionalReset = 0x0B;
+inline constexpr uint8_t kScActivationRequiresSubsystemReset = 0x10;
+inline constexpr uint8_t kScActivationRequiresControllerReset = 0x11;
 inline constexpr uint8_t kScOverlappingRange = 0x14;
 
 inline constexpr std::size_t kIdentifySize = 4096;

@@ -39,6 +39,7 @@ inline constexpr uint16_t kAscInvalidFieldInCdb = 0x2400;
 inline constexpr uint16_t kAscInvalidFieldInParameterList = 0x2600;
 inline constexpr uint16_t kAscCommandSequenceError = 0x2C00;
 inline constexpr uint16_t kAscMicrocodeChanged = 0x3F01;
+inline constexpr uint16_t kAscMicrocodeChangedWithoutReset = 0x3F16;
 inline constexpr uint16_t kAscInternalTargetFailure = 0x4400;
 inline constexpr uint16_t kAscDataPhaseError = 0x4B00;
 

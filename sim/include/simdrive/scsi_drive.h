@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <vector>
 
 #include "simdrive/download_buffer.h"
@@ -22,9 +23,10 @@ public:
 private:
     void discardDownloads() override { download_.discard(); }
 
-    // True when new microcode has been announced to nexus and not yet reported;
-    // a nexus met for the first time has nothing pending.
-    bool unitAttentionPending(uint32_t nexus);
+    // The additional sense of the unit attention pending for nexus, 0 when
+    // none is: new microcode announced and not yet reported. A nexus met for
+    // the first time has nothing pending.
+    uint16_t pendingUnitAttention(uint32_t nexus);
     void clearUnitAttention(uint32_t nexus);
     void inquiry(const ScsiRequest& request, ScsiReply& reply);
     void requestSense(const ScsiRequest& request, ScsiReply& reply);
@@ -37,10 +39,13 @@ private:
     void installImage(const ScsiRequest& request, ScsiReply& reply, bool deferred);
     // Announces new microcode to every other nexus.
     void microcodeChanged(uint32_t activator);
+    // With the fault set, tells the sender of an accepted microcode command too.
+    void tellSender(const ScsiRequest& request, const ScsiReply& reply, uint8_t mode);
 
     SegmentedDownload download_;
     uint64_t microcodeGeneration_ = 0;
     std::map<uint32_t, uint64_t> nexusGeneration_;  // what each nexus has been told
+    std::set<uint32_t> senderAttention_;            // nexuses told by tellSender, not yet reported
 };
 
 // Data-in payloads, exposed for the bus seams that synthesise their own answers.

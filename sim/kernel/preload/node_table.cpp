@@ -2,6 +2,7 @@
 #include "node_table.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace simdrive {
 
@@ -18,6 +19,26 @@ std::string_view trimmed(std::string_view text) {
 bool failAt(std::size_t line, const std::string& problem, std::string& error) {
     error = "line " + std::to_string(line) + ": " + problem;
     return false;
+}
+
+// "[max_hw_sectors_kb=<KiB>]" in front of a node's description: the limit is
+// taken and the rest of the text left in `described`. "" or the problem.
+std::string takeNodeOptions(std::string_view& described, uint32_t& queueLimit) {
+    if (described.empty() || described.front() != '[') return "";
+    const std::size_t close = described.find(']');
+    if (close == std::string_view::npos) return "has no ']' after its options";
+    const std::string_view option = trimmed(described.substr(1, close - 1));
+    described = trimmed(described.substr(close + 1));
+    constexpr std::string_view kLimit = "max_hw_sectors_kb=";
+    constexpr uint32_t kMaxKib = 0xFFFFFFFFu / 1024;
+    uint32_t kib = 0;
+    const char* last = option.data() + option.size();
+    const bool named = option.substr(0, kLimit.size()) == kLimit;
+    const auto parsed = named ? std::from_chars(option.data() + kLimit.size(), last, kib) : std::from_chars_result{};
+    if (!named || parsed.ec != std::errc() || parsed.ptr != last || kib == 0 || kib > kMaxKib)
+        return "option '" + std::string(option) + "' is not max_hw_sectors_kb=<KiB>";
+    queueLimit = kib * 1024;
+    return "";
 }
 
 }  // namespace
@@ -38,10 +59,12 @@ bool parseNodeTable(std::string_view text, std::vector<NodeEntry>& nodes, std::s
             split == std::string_view::npos ? std::string_view() : trimmed(line.substr(split));
         if (path.front() != '/')
             return failAt(number, "node path '" + std::string(path) + "' is not absolute", error);
+        NodeEntry entry{std::string(path), {}, {}};
+        if (const std::string problem = takeNodeOptions(described, entry.queueLimit); !problem.empty())
+            return failAt(number, "node '" + entry.path + "' " + problem, error);
         if (described.empty())
             return failAt(number, "node '" + std::string(path) + "' has no drive description", error);
 
-        NodeEntry entry{std::string(path), {}, {}, {}};
         constexpr std::string_view kSameAs = "same-as ";
         if (described.substr(0, kSameAs.size()) == kSameAs) {
             entry.sameAs = std::string(trimmed(described.substr(kSameAs.size())));

@@ -7,6 +7,7 @@
 
 #include <corvane.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "device/contract_check.h"
 #include "device/device_common.h"
 #include "device/os_driveinfo.h"
 
@@ -40,17 +42,25 @@ void writeBlock(CvCommand* command, const T& value) {
 // still using (and whose number the kernel could hand to another file).
 class OpenDisk {
 public:
-    explicit OpenDisk(int fd) : fd_(fd) {}
+    // maxTransfer: the kernel's limit for one request, 0 when none is known.
+    OpenDisk(int fd, uint32_t maxTransfer) : fd_(fd), maxTransfer_(maxTransfer) {}
     ~OpenDisk();
     OpenDisk(const OpenDisk&) = delete;
     OpenDisk& operator=(const OpenDisk&) = delete;
     int fd() const { return fd_; }
 
+    // A largest-transfer ability cut to what the kernel lets one request on
+    // this disk carry (whole 512-byte blocks), since a larger request is
+    // refused before it reaches the device.
+    uint32_t capTransfer(uint32_t ability) const;
+
 private:
     int fd_;
+    uint32_t maxTransfer_;
 };
 
-// Opens a disk for reading and writing; null with errno set on failure.
+// Opens a disk for reading and writing and reads its transfer limit; null with
+// errno set on failure.
 std::shared_ptr<OpenDisk> openDisk(const std::string& path);
 
 class DiskPlugin;
@@ -76,6 +86,17 @@ public:
         uint64_t timeoutNs = DEVICE_SETTING_TIMEOUT_DEFAULT_NS;
     };
     Snapshot snapshot() const;
+    // capTransfer of the disk open now; the ability itself while it is away.
+    uint32_t capTransfer(uint32_t ability) const;
+    // 'get ability' after the contract check: the ability the index names,
+    // with its largest transfer cut by capTransfer, copied into buffer 1.
+    template <typename Ability, std::size_t N>
+    int copyAbility(CvCommand* command, const std::array<Ability, N>& abilities, CvError* error) const {
+        Ability ability = abilities[static_cast<std::size_t>(DeviceContract_AbilityIndex(command))];
+        ability.maxTransferBytes = capTransfer(ability.maxTransferBytes);
+        std::memcpy(command->buffers[1], &ability, sizeof ability);
+        return CvSetNoError(error);
+    }
     uint64_t timeoutNs() const;
     void setTimeoutNs(uint64_t value);
 

@@ -1,6 +1,7 @@
 /* The few kernel calls the pass-through plug-ins make to reach a disk: open,
  * the SCSI generic SG_IO request, the NVMe admin command and controller reset
- * requests, and close. Each call behaves like the system call it stands for: a
+ * requests, close, and the largest transfer the kernel lets one pass-through
+ * request carry. Each call behaves like the system call it stands for: a
  * non-negative result on success, -1 with errno set on failure (the NVMe admin
  * request returns the command's NVMe status when it completed with one).
  *
@@ -11,6 +12,7 @@
 #ifndef KERNEL_IO_KERNEL_IO_H
 #define KERNEL_IO_KERNEL_IO_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <cvcrt/api.h>
@@ -28,9 +30,15 @@ typedef struct KernelIoOps {
     int (*nvmeAdmin)(int fd, struct nvme_passthru_cmd* command);
     int (*nvmeReset)(int fd);
     int (*close)(int fd);
+    /* The largest data transfer in bytes of one SG_IO or NVMe admin request on
+     * the descriptor, as the kernel enforces it (the queue limits of the disk,
+     * or for an NVMe controller those it applies to admin commands): 0 with
+     * *bytes set, or -1 with errno set when no limit is known. */
+    int (*maxTransfer)(int fd, uint32_t* bytes);
 } KernelIoOps;
 
-CRT_STATIC_ASSERT(sizeof(KernelIoOps) == 5 * sizeof(void*), "KernelIoOps size");
+CRT_STATIC_ASSERT(sizeof(KernelIoOps) == 6 * sizeof(void*), "KernelIoOps size");
+CRT_STATIC_ASSERT(offsetof(KernelIoOps, maxTransfer) == 5 * sizeof(void*), "KernelIoOps.maxTransfer");
 
 /* Name of the function a test program exports to replace the kernel:
  *   extern "C" const KernelIoOps* KernelIo_TestProvider(void);
@@ -45,6 +53,7 @@ int KernelIo_SgIo(int fd, struct sg_io_hdr* request);
 int KernelIo_NvmeAdmin(int fd, struct nvme_passthru_cmd* command);
 int KernelIo_NvmeReset(int fd);
 int KernelIo_Close(int fd);
+int KernelIo_MaxTransfer(int fd, uint32_t* bytes);
 
 /* The kernel's own table, for providers that pass some calls through. */
 const KernelIoOps* KernelIo_SystemOps(void);
