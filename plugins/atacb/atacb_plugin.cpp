@@ -26,13 +26,7 @@ protected:
     bool probe(const passthrough::OpenDisk& disk) override {
         const atacb::Cdb cdb = atacb::identifyCdb();
         std::array<uint8_t, sat::kIdentifyDataLength> data{};
-        usb_bridge::ScsiRequest request;
-        request.cdb = cdb;
-        request.direction = usb_bridge::Direction::In;
-        request.data = data.data();
-        request.length = static_cast<uint32_t>(data.size());
-        request.timeoutNs = usb_bridge::kFixedTimeoutNs;
-        const usb_bridge::ScsiOutcome outcome = usb_bridge::sendScsi(disk.fd(), request);
+        const usb_bridge::ScsiOutcome outcome = usb_bridge::sendScsi(disk.fd(), usb_bridge::readRequest(cdb, data));
         return outcome.systemError == 0 && outcome.status == usb_bridge::kScsiGood &&
                outcome.transferred == data.size() && sat::isIdentifyDeviceData(data);
     }

@@ -112,13 +112,7 @@ int AtacbUnit::writePreviousRegisters(int fd, const AtaCommandBlock& block, uint
 int AtacbUnit::readRegisters(int fd, AtaTaskfileBlock& out, CvError* error) {
     const atacb::Cdb cdb = atacb::taskfileReadCdb();
     std::array<uint8_t, atacb::kTaskfileReplyLength> reply{};
-    ScsiRequest request;
-    request.cdb = cdb;
-    request.direction = Direction::In;
-    request.data = reply.data();
-    request.length = static_cast<uint32_t>(reply.size());
-    request.timeoutNs = usb_bridge::kFixedTimeoutNs;
-    const ScsiOutcome outcome = usb_bridge::sendScsi(fd, request);
+    const ScsiOutcome outcome = usb_bridge::sendScsi(fd, usb_bridge::readRequest(cdb, reply));
     if (outcome.systemError != 0)
         return CvSetError(error, CV_ERROR_FAILED,
                           "CvATACB_ReadTaskfile: SCSI system aborted return status passthru cdb: %d",

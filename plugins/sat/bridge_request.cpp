@@ -39,6 +39,17 @@ ScsiOutcome sendScsi(int fd, const ScsiRequest& request) {
     return outcome;
 }
 
+ScsiRequest readRequest(std::span<const uint8_t> cdb, std::span<uint8_t> data, std::span<uint8_t> sense) {
+    ScsiRequest request;
+    request.cdb = cdb;
+    request.direction = Direction::In;
+    request.data = data.data();
+    request.length = static_cast<uint32_t>(data.size());
+    request.timeoutNs = kFixedTimeoutNs;
+    request.sense = sense;
+    return request;
+}
+
 bool refusedByBridge(std::span<const uint8_t> sense) {
     if (sense.empty()) return false;
     const sat::DecodedSense decoded = sat::decodeSense(sense, sat::FixedLayout::Detect);

@@ -39,6 +39,9 @@ inline constexpr uint64_t kFixedTimeoutNs = 60000000000ull;
 
 ScsiOutcome sendScsi(int fd, const ScsiRequest& request);
 
+// A data-in request for `data` with the fixed 60-second time-out.
+ScsiRequest readRequest(std::span<const uint8_t> cdb, std::span<uint8_t> data, std::span<uint8_t> sense = {});
+
 // The sense of a command that a bridge refused itself (ILLEGAL REQUEST
 // without an ATA error in it): no drive saw the command, and the registers a
 // later read returns would be an earlier command's.

@@ -19,7 +19,6 @@ constexpr uint8_t kInquiry = 0x12;
 constexpr std::size_t kInquiryLength = 96;
 constexpr const char* kVersionKey = "AtaFixedSenseDataVersion";
 
-using usb_bridge::Direction;
 using usb_bridge::ScsiOutcome;
 using usb_bridge::ScsiRequest;
 
@@ -47,14 +46,7 @@ protected:
         const std::array<uint8_t, sat::kCdb12Length> cdb = sat::buildCdb12(identify);
         std::array<uint8_t, sat::kIdentifyDataLength> data{};
         std::array<uint8_t, 32> sense{};
-        ScsiRequest request;
-        request.cdb = cdb;
-        request.direction = Direction::In;
-        request.data = data.data();
-        request.length = static_cast<uint32_t>(data.size());
-        request.timeoutNs = usb_bridge::kFixedTimeoutNs;
-        request.sense = sense;
-        const ScsiOutcome outcome = usb_bridge::sendScsi(disk.fd(), request);
+        const ScsiOutcome outcome = usb_bridge::sendScsi(disk.fd(), usb_bridge::readRequest(cdb, data, sense));
         if (outcome.systemError != 0) {
             // Clears what the failed request may have left pending on the bridge.
             const std::array<uint8_t, 6> testUnitReady{};
@@ -82,14 +74,7 @@ private:
         const std::array<uint8_t, 6> cdb = {kInquiry, 0, 0, 0, static_cast<uint8_t>(kInquiryLength), 0};
         std::array<uint8_t, kInquiryLength> reply{};
         std::array<uint8_t, 32> sense{};
-        ScsiRequest request;
-        request.cdb = cdb;
-        request.direction = Direction::In;
-        request.data = reply.data();
-        request.length = static_cast<uint32_t>(reply.size());
-        request.timeoutNs = usb_bridge::kFixedTimeoutNs;
-        request.sense = sense;
-        const ScsiOutcome outcome = usb_bridge::sendScsi(disk.fd(), request);
+        const ScsiOutcome outcome = usb_bridge::sendScsi(disk.fd(), usb_bridge::readRequest(cdb, reply, sense));
         if (outcome.systemError != 0 || outcome.status != usb_bridge::kScsiGood) return sat::Version::Sat2;
         return sat::versionFromInquiry({reply.data(), outcome.transferred});
     }

@@ -144,13 +144,7 @@ bool checkCondition(uint8_t status) { return (status & usb_bridge::kScsiCheckCon
 // REQUEST SENSE for `area.size()` bytes; the bytes that came, or 0.
 uint32_t requestSense(int fd, std::span<uint8_t> area, CvError* error) {
     const std::array<uint8_t, 6> cdb = {kRequestSense, 0, 0, 0, static_cast<uint8_t>(area.size()), 0};
-    ScsiRequest request;
-    request.cdb = cdb;
-    request.direction = Direction::In;
-    request.data = area.data();
-    request.length = static_cast<uint32_t>(area.size());
-    request.timeoutNs = usb_bridge::kFixedTimeoutNs;
-    const ScsiOutcome outcome = usb_bridge::sendScsi(fd, request);
+    const ScsiOutcome outcome = usb_bridge::sendScsi(fd, usb_bridge::readRequest(cdb, area));
     if (outcome.systemError != 0) {
         CvSetError(error, CV_ERROR_FAILED, "CvSAT_RequestSense: SCSI system aborted request sense cdb: %d",
                    outcome.systemError);

@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -20,6 +21,13 @@ namespace simdrive {
 
 namespace {
 constexpr uint8_t kDriverSense = 0x08;  // DRIVER_SENSE: sense data is valid
+// SAT protocol field values.
+constexpr uint8_t kSatNonData = 3;
+constexpr uint8_t kSatPioIn = 4;
+constexpr uint8_t kSatPioOut = 5;
+constexpr uint8_t kSatDma = 6;
+constexpr uint8_t kSatUdmaIn = 10;
+constexpr uint8_t kSatUdmaOut = 11;
 }  // namespace
 
 void checkCondition(sg_io_hdr& request, std::span<const uint8_t> sense) {
@@ -74,17 +82,22 @@ AtaInputs passThroughRegisters(const uint8_t* cdb, bool twelve, bool extend) {
     return in;
 }
 
+std::optional<AtaDataPhase> passThroughPhase(uint8_t protocol, bool fromDevice) {
+    switch (protocol) {
+    case kSatNonData: return AtaDataPhase::None;
+    case kSatPioIn: return AtaDataPhase::PioIn;
+    case kSatPioOut: return AtaDataPhase::PioOut;
+    case kSatDma:
+    case kSatUdmaIn:
+    case kSatUdmaOut: return fromDevice ? AtaDataPhase::DmaIn : AtaDataPhase::DmaOut;
+    default: return std::nullopt;
+    }
+}
+
 namespace {
 
 constexpr uint8_t kAtaPassThrough12 = 0xA1;
 constexpr uint8_t kAtaPassThrough16 = 0x85;
-// SAT protocol field values.
-constexpr uint8_t kSatNonData = 3;
-constexpr uint8_t kSatPioIn = 4;
-constexpr uint8_t kSatPioOut = 5;
-constexpr uint8_t kSatDma = 6;
-constexpr uint8_t kSatUdmaIn = 10;
-constexpr uint8_t kSatUdmaOut = 11;
 constexpr uint8_t kStatusDeviceFault = 0x20;
 
 void clearResults(sg_io_hdr& request) {
@@ -113,15 +126,12 @@ int ataPassThrough(AtaDrive& drive, sg_io_hdr& request, const LibataPort& port) 
     ata.registers = passThroughRegisters(cdb, twelve, extend);
     bool wantIn = request.dxfer_direction == SG_DXFER_FROM_DEV;
     bool wantOut = request.dxfer_direction == SG_DXFER_TO_DEV;
-    switch (protocol) {
-    case kSatNonData: ata.phase = AtaDataPhase::None; break;
-    case kSatPioIn: ata.phase = AtaDataPhase::PioIn; break;
-    case kSatPioOut: ata.phase = AtaDataPhase::PioOut; break;
-    case kSatDma:
-    case kSatUdmaIn:
-    case kSatUdmaOut: ata.phase = fromDevice ? AtaDataPhase::DmaIn : AtaDataPhase::DmaOut; break;
-    default: refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInCdb); return 0;
+    const std::optional<AtaDataPhase> phase = passThroughPhase(protocol, fromDevice);
+    if (!phase) {
+        refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInCdb);
+        return 0;
     }
+    ata.phase = *phase;
     bool phaseIn = ata.phase == AtaDataPhase::PioIn || ata.phase == AtaDataPhase::DmaIn;
     bool phaseOut = ata.phase == AtaDataPhase::PioOut || ata.phase == AtaDataPhase::DmaOut;
     // The translation insists that the CDB, the transfer direction and the

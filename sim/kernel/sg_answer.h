@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "libata_sense.h"
@@ -29,5 +30,7 @@ void refuse(sg_io_hdr& request, uint8_t key, uint16_t ascq);
 std::span<uint8_t> dataOf(const sg_io_hdr& request);
 // The registers of an ATA PASS-THROUGH (12) or (16) block.
 AtaInputs passThroughRegisters(const uint8_t* cdb, bool twelve, bool extend);
+// The data phase of a PROTOCOL value that carries a command; nothing for others.
+std::optional<AtaDataPhase> passThroughPhase(uint8_t protocol, bool fromDevice);
 
 }  // namespace simdrive

@@ -21,8 +21,7 @@ namespace {
 using Kind = UsbBridge::Kind;
 
 constexpr uint8_t kAtaPassThrough12 = 0xA1, kAtaPassThrough16 = 0x85, kAtacb = 0x24;
-constexpr uint8_t kSatHardReset = 0, kSatSoftReset = 1, kSatNonData = 3, kSatPioIn = 4, kSatPioOut = 5, kSatDma = 6,
-                  kSatUdmaIn = 10, kSatUdmaOut = 11, kSatReturnResponse = 15;
+constexpr uint8_t kSatHardReset = 0, kSatSoftReset = 1, kSatReturnResponse = 15;
 constexpr uint8_t kFailedBits = 0x21;  // ERR, DF
 
 bool failed(const AtaOutputs& r) { return (r.status & kFailedBits) != 0; }
@@ -157,18 +156,15 @@ int satPassThrough(AtaDrive& drive, sg_io_hdr& request, UsbBridgeState& state) {
     AtaRequest ata;
     ata.extended = extend;
     ata.registers = passThroughRegisters(cdb, twelve, extend);
-    const bool udma = protocol == kSatUdmaIn || protocol == kSatUdmaOut || protocol == kSatDma;
-    switch (protocol) {
-    case kSatNonData: ata.phase = AtaDataPhase::None; break;
-    case kSatPioIn: ata.phase = AtaDataPhase::PioIn; break;
-    case kSatPioOut: ata.phase = AtaDataPhase::PioOut; break;
-    case kSatDma:
-    case kSatUdmaIn:
-    case kSatUdmaOut: ata.phase = fromDevice ? AtaDataPhase::DmaIn : AtaDataPhase::DmaOut; break;
-    default: refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInCdb); return 0;
+    const std::optional<AtaDataPhase> phase = passThroughPhase(protocol, fromDevice);
+    if (!phase) {
+        refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInCdb);
+        return 0;
     }
+    ata.phase = *phase;
     // An older bridge knows no DMA pass-through.
-    if (udma && state.bridge.kind == Kind::SatErrorsOnly) {
+    const bool dma = ata.phase == AtaDataPhase::DmaIn || ata.phase == AtaDataPhase::DmaOut;
+    if (dma && state.bridge.kind == Kind::SatErrorsOnly) {
         refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInCdb);
         return 0;
     }
