@@ -143,6 +143,7 @@ TEST_F(SatPluginTest, CommandBlocksCarryTheRegistersWhereSatPutsThem) {
     identify.count = 7;  // forced to 1 for IDENTIFY in the 12-byte block
     std::vector<uint8_t> data(512);
     ASSERT_EQ(1, command(disk, identify, data.data(), 512).result);
+    EXPECT_EQ((std::vector<uint8_t>{0xA1, 4 << 1, 0x0E, 0, 1, 0, 0, 0, 0, 0xEC, 0, 0}), cdbBefore(1)) << "count forced to 1";
 
     // A 48-bit non-data command: the 16-byte block with EXTEND, the (15:8)
     // bytes at 3, 5, 7, 9 and 11; the taskfile read follows it.
