@@ -52,10 +52,11 @@ struct CommandCopy {
 };
 
 // Sends one packet built in a buffer of the client's pool, and returns the
-// buffer to the pool.
-bool SendBuilt(Client& client, rpc::PacketBuilder&& builder) {
+// buffer to the pool. An answer of the worker waits for the socket to take it;
+// anything else never waits.
+bool SendBuilt(Client& client, rpc::PacketBuilder&& builder, bool answer) {
     ByteBuffer packet = builder.Finish();
-    const bool sent = SendToClient(client, packet);
+    const bool sent = answer ? SendAnswer(client, packet.data(), packet.size()) : SendToClient(client, packet);
     client.buffers.give(std::move(packet));
     return sent;
 }
@@ -147,7 +148,7 @@ bool Request::RequireCommandLength(uint32_t prefix) {
 void Request::Respond(const void* data, size_t length) {
     rpc::PacketBuilder builder(client_.buffers.take(rpc::kHeaderSize + length), length, rpc::kCallResponse, 0, ticket_);
     builder.Bytes(data, length);
-    if (!SendBuilt(client_, std::move(builder))) LogUnsentResponse();
+    if (!SendBuilt(client_, std::move(builder), true)) LogUnsentResponse();
 }
 
 void Request::RespondWithTail(size_t offset) {
@@ -158,7 +159,7 @@ void Request::RespondWithTail(size_t offset) {
     // The header overwrites bytes before the tail that have served their purpose.
     uint8_t* packet = payload_ + offset - rpc::kHeaderSize;
     rpc::EncodeHeader(header, packet);
-    if (!SendToClient(client_, packet, rpc::kHeaderSize + header.length)) LogUnsentResponse();
+    if (!SendAnswer(client_, packet, rpc::kHeaderSize + header.length)) LogUnsentResponse();
 }
 
 void Request::LogUnsentResponse() const {
@@ -170,7 +171,7 @@ void Request::RespondError(const CvError& error) {
     rpc::PacketBuilder builder(client_.buffers.take(rpc::kHeaderSize + sizeof error), sizeof error, rpc::kCallError, 0,
                                ticket_);
     builder.Raw(error);
-    if (!SendBuilt(client_, std::move(builder)))
+    if (!SendBuilt(client_, std::move(builder), true))
         CvLog(CV_LOG_WARNING, "Client %d is diconnected, cannot send call error for packet %d",
               static_cast<int>(client_.uid), static_cast<int>(ticket_));
 }
@@ -213,7 +214,7 @@ void SendCompletion(CvCommandCompletion* completion, CvCommand*) {
     ordered.U32(submission->service).Raw(submission->copy.command).Raw(completion->error);
     for (const auto& block : submission->copy.blocks) ordered.Bytes(block.data(), block.size());
 
-    if (!SendBuilt(client, std::move(ordered)))
+    if (!SendBuilt(client, std::move(ordered), false))
         CvLog(CV_LOG_WARNING, "Client %d is diconnected, cannot send signal %d", static_cast<int>(client.uid), signal);
     submission->copy.Release(client.buffers);
     // The worker may end (and the record go) once pending reaches 0.

@@ -6,8 +6,10 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "rpc_protocol.h"
+#include "server_limits.h"
 #include "server_state.h"
 
 namespace cvpl_tcpip::server {
@@ -17,33 +19,57 @@ namespace {
 using Lock = std::unique_lock<std::recursive_mutex>;
 
 enum class ReadResult { kComplete, kError, kEndOfStream, kShort, kStopped };
+enum class Wait { kReadable, kStopped, kTimedOut };
 
-// Waits until the socket is readable; false when the server stops the worker first.
-bool WaitReadable(Client& client) {
+using Clock = std::chrono::steady_clock;
+
+int PollTimeout(Clock::time_point deadline) {
+    if (deadline == Clock::time_point::max()) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+}
+
+// Waits until the socket is readable, writing what waits for the client
+// whenever the socket has room. Between packets the client may stay silent as
+// long as it likes; inside one (`midPacket`) the next bytes must come within
+// kStallTimeout.
+Wait WaitReadable(Client& client, bool midPacket) {
+    const Clock::time_point readBy = midPacket ? Clock::now() + kStallTimeout : Clock::time_point::max();
     for (;;) {
-        pollfd entries[2] = {{client.socket, POLLIN, 0}, {client.wakeup.Fd(), POLLIN, 0}};
-        if (poll(entries, 2, -1) < 0) {
+        if (!client.running.load() || !client.connected.load()) return Wait::kStopped;
+        Clock::time_point sendBy = Clock::time_point::max();
+        const bool backlog = HasBacklog(client, &sendBy);
+        const short events = static_cast<short>(POLLIN | (backlog ? POLLOUT : 0));
+        pollfd entries[2] = {{client.socket, events, 0}, {client.wakeup.Fd(), POLLIN, 0}};
+        if (poll(entries, 2, PollTimeout(std::min(readBy, sendBy))) < 0) {
             if (errno == EINTR) continue;
-            return true;  // let the read report the failure
+            return Wait::kReadable;  // let the read report the failure
         }
-        if (!client.running.load()) return false;
-        if ((entries[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) return true;
-        client.wakeup.Drain();
+        if ((entries[1].revents & POLLIN) != 0) client.wakeup.Drain();
+        if (!client.running.load() || !client.connected.load()) return Wait::kStopped;
+        if (backlog) FlushBacklog(client);  // also drops a client whose queue stalled
+        if ((entries[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) return Wait::kReadable;
+        if (Clock::now() >= readBy) return Wait::kTimedOut;
     }
 }
 
-// Reads exactly length bytes, stopping early only on failure, end of stream or stop.
-ReadResult ReadExact(Client& client, uint8_t* buffer, size_t length, size_t* have) {
+// Reads exactly length bytes, stopping early only on failure, end of stream,
+// a stall inside the packet, or stop.
+ReadResult ReadExact(Client& client, uint8_t* buffer, size_t length, size_t* have, bool midPacket) {
     *have = 0;
     while (*have < length) {
-        if (!WaitReadable(client)) return ReadResult::kStopped;
+        switch (WaitReadable(client, midPacket || *have > 0)) {
+            case Wait::kReadable: break;
+            case Wait::kStopped: return ReadResult::kStopped;
+            case Wait::kTimedOut: return ReadResult::kShort;
+        }
         const size_t chunk = std::min<size_t>(length - *have, 1 << 20);
         const int got = SocketRecv(client.socket, buffer + *have, static_cast<int>(chunk));
         if (got < 0) {
-            if (errno == EINTR) continue;
-            return *have == 0 ? ReadResult::kError : ReadResult::kShort;
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return *have == 0 && !midPacket ? ReadResult::kError : ReadResult::kShort;
         }
-        if (got == 0) return *have == 0 ? ReadResult::kEndOfStream : ReadResult::kShort;
+        if (got == 0) return *have == 0 && !midPacket ? ReadResult::kEndOfStream : ReadResult::kShort;
         *have += static_cast<size_t>(got);
     }
     return ReadResult::kComplete;
@@ -60,7 +86,8 @@ ReadResult ReadPayload(Client& client, uint32_t length, std::vector<uint8_t>& bu
         const size_t next = std::min<size_t>(length, *have + kStep);
         buffer.resize(kPayloadHeadroom + next);
         size_t got = 0;
-        const ReadResult result = ReadExact(client, buffer.data() + kPayloadHeadroom + *have, next - *have, &got);
+        const ReadResult result =
+            ReadExact(client, buffer.data() + kPayloadHeadroom + *have, next - *have, &got, true);
         *have += got;
         if (result != ReadResult::kComplete) return result;
     }
@@ -73,7 +100,7 @@ void Misbehaved(Client& client) { client.connected.store(false); }
 bool HandleOnePacket(Client& client) {
     uint8_t raw[rpc::kHeaderSize];
     size_t have = 0;
-    switch (ReadExact(client, raw, sizeof raw, &have)) {
+    switch (ReadExact(client, raw, sizeof raw, &have, false)) {
         case ReadResult::kComplete: break;
         case ReadResult::kStopped: Misbehaved(client); return false;
         case ReadResult::kError:
@@ -166,27 +193,6 @@ bool KeepWorking(const Client& client) {
 
 }  // namespace
 
-bool SendToClient(Client& client, const std::vector<uint8_t>& packet) {
-    return SendToClient(client, packet.data(), packet.size());
-}
-
-bool SendToClient(Client& client, const uint8_t* packet, size_t length) {
-    std::lock_guard lock(client.sendLock);
-    if (!client.connected.load()) return false;
-    const int size = static_cast<int>(length);
-    if (SocketSendAll(client.socket, packet, size) != size) {
-        client.connected.store(false);
-        client.wakeup.Signal();
-        return false;
-    }
-    return true;
-}
-
-void SendDisconnect(Client& client) {
-    SendToClient(client, rpc::EmptyPacket(rpc::kDisconnect));
-    client.connected.store(false);
-}
-
 void ClientWorker(Client* client) {
     {
         Lock lock(ServerLock());
@@ -200,7 +206,7 @@ void ClientWorker(Client* client) {
             if (!KeepWorking(*client)) break;
         }
         if (client->connected.load() && client->running.load()) {
-            if (WaitReadable(*client)) HandlePackets(*client);
+            if (WaitReadable(*client, false) == Wait::kReadable) HandlePackets(*client);
         } else {
             // Only submits are pending: wait for their completions.
             pollfd entry{client->wakeup.Fd(), POLLIN, 0};
@@ -209,6 +215,17 @@ void ClientWorker(Client* client) {
     }
     CvHotplugEventManager_RemoveListener(&client->hotplugListener);
     CvLogEventManager_RemoveListener(&client->logListener);
+    switch (client->dropReason.load()) {
+        case DropReason::kNone: break;
+        case DropReason::kNotReading:
+            CvLog(CV_LOG_WARNING, "Client %d does not read what is sent to it; disconnecting client",
+                  static_cast<int>(client->uid));
+            break;
+        case DropReason::kStalled:
+            CvLog(CV_LOG_WARNING, "Client %d took no data for %d seconds; disconnecting client",
+                  static_cast<int>(client->uid), static_cast<int>(kStallTimeout.count()));
+            break;
+    }
 
     Lock lock(ServerLock());
     client->workerAlive = false;
