@@ -60,7 +60,7 @@ struct Client {
     std::chrono::steady_clock::time_point lastProgress;  // the last write while something waited
     std::atomic<DropReason> dropReason{DropReason::kNone};
 
-    ByteBuffer inbound;  // kPayloadHeadroom bytes, then the payload being handled; the worker's alone
+    ReceiveBuffer inbound;  // PayloadHeadroom() bytes, then the payload being handled; the worker's alone
     BufferPool buffers;  // command copies and outgoing packets, reused between calls
 };
 
@@ -129,11 +129,23 @@ void FlushBacklog(Client& client);
 
 // Spare bytes in front of a call's payload: an execute answer is the request
 // less its leading UIDs, so its header is written there and the answer goes
-// out in place, without a copy.
-inline constexpr size_t kPayloadHeadroom = rpc::kHeaderSize;
+// out in place, without a copy. For a command call there are as many more as
+// put its data block on a 16-byte boundary, as an allocation would be, so that
+// the service can work on the buffers where they arrived.
+inline size_t PayloadHeadroom(uint8_t command, uint8_t function) {
+    if (command != rpc::kCall) return rpc::kHeaderSize;
+    switch (function) {
+        case rpc::kMachineServiceExecute:
+        case rpc::kMachineServiceSubmit: return 20;  // + 60 bytes of prefix
+        case rpc::kResourceServiceExecute:
+        case rpc::kResourceServiceSubmit: return 16;  // + 64 bytes of prefix
+        default: return rpc::kHeaderSize;
+    }
+}
+static_assert((20 + rpc::kMachineCommandPrefix) % 16 == 0 && (16 + rpc::kResourceCommandPrefix) % 16 == 0);
 
 // server_calls.cpp: handles one call packet; clears connected on a violation.
-// The kPayloadHeadroom bytes before `payload` belong to the call too.
+// The PayloadHeadroom() bytes before `payload` belong to the call too.
 void HandleCall(Client& client, uint8_t call, uint32_t ticket, uint8_t* payload, size_t length);
 
 // server_events.cpp: fills the client's listeners with the signal senders.

@@ -4,6 +4,7 @@
 // that the client record outlives every completion.
 #include <errno.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -54,40 +55,43 @@ Wait WaitReadable(Client& client, bool midPacket) {
 }
 
 // Reads exactly length bytes, stopping early only on failure, end of stream,
-// a stall inside the packet, or stop.
+// a stall inside the packet, or stop. Bytes already there are taken without
+// waiting for the socket first.
 ReadResult ReadExact(Client& client, uint8_t* buffer, size_t length, size_t* have, bool midPacket) {
     *have = 0;
     while (*have < length) {
-        switch (WaitReadable(client, midPacket || *have > 0)) {
+        const size_t chunk = std::min<size_t>(length - *have, 1 << 20);
+        const ssize_t got = recv(client.socket, buffer + *have, chunk, MSG_DONTWAIT);
+        if (got > 0) {
+            *have += static_cast<size_t>(got);
+            continue;
+        }
+        const bool first = *have == 0 && !midPacket;
+        if (got == 0) return first ? ReadResult::kEndOfStream : ReadResult::kShort;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return first ? ReadResult::kError : ReadResult::kShort;
+        switch (WaitReadable(client, !first)) {
             case Wait::kReadable: break;
             case Wait::kStopped: return ReadResult::kStopped;
             case Wait::kTimedOut: return ReadResult::kShort;
         }
-        const size_t chunk = std::min<size_t>(length - *have, 1 << 20);
-        const int got = SocketRecv(client.socket, buffer + *have, static_cast<int>(chunk));
-        if (got < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
-            return *have == 0 && !midPacket ? ReadResult::kError : ReadResult::kShort;
-        }
-        if (got == 0) return *have == 0 && !midPacket ? ReadResult::kEndOfStream : ReadResult::kShort;
-        *have += static_cast<size_t>(got);
     }
     return ReadResult::kComplete;
 }
 
-// Reads a payload behind kPayloadHeadroom spare bytes, growing the buffer only
-// as bytes arrive so that a header that announces 32 MiB costs nothing until
-// the data is really there.
-ReadResult ReadPayload(Client& client, uint32_t length, std::vector<uint8_t>& buffer, size_t* have) {
+// Reads a payload behind `headroom` spare bytes, growing the buffer only as
+// bytes arrive so that a header that announces 32 MiB costs nothing until the
+// data is really there.
+ReadResult ReadPayload(Client& client, uint32_t length, size_t headroom, ReceiveBuffer& buffer, size_t* have) {
     constexpr size_t kStep = 1 << 20;
     buffer.clear();
+    buffer.resize(headroom);
     *have = 0;
     while (*have < length) {
         const size_t next = std::min<size_t>(length, *have + kStep);
-        buffer.resize(kPayloadHeadroom + next);
+        buffer.resize(headroom + next);
         size_t got = 0;
-        const ReadResult result =
-            ReadExact(client, buffer.data() + kPayloadHeadroom + *have, next - *have, &got, true);
+        const ReadResult result = ReadExact(client, buffer.data() + headroom + *have, next - *have, &got, true);
         *have += got;
         if (result != ReadResult::kComplete) return result;
     }
@@ -136,8 +140,9 @@ bool HandleOnePacket(Client& client) {
     }
 
     // The client's own buffer keeps its capacity from one packet to the next.
-    std::vector<uint8_t>& inbound = client.inbound;
-    const ReadResult read = ReadPayload(client, header.length, inbound, &have);
+    ReceiveBuffer& inbound = client.inbound;
+    const size_t headroom = PayloadHeadroom(header.command, header.function);
+    const ReadResult read = ReadPayload(client, header.length, headroom, inbound, &have);
     if (read == ReadResult::kStopped) {
         Misbehaved(client);
         return false;
@@ -157,8 +162,7 @@ bool HandleOnePacket(Client& client) {
             CvLog(CV_LOG_INFO, "Client disconnected, shutting down that RPC service");
             break;
         case rpc::kCall:
-            inbound.resize(kPayloadHeadroom + header.length);
-            HandleCall(client, header.function, header.ticket, inbound.data() + kPayloadHeadroom, header.length);
+            HandleCall(client, header.function, header.ticket, inbound.data() + headroom, header.length);
             break;
         case rpc::kCallResponse:
             CvLog(CV_LOG_ERROR,
@@ -180,12 +184,6 @@ bool HandleOnePacket(Client& client) {
     return client.connected.load();
 }
 
-// Handles packets while the socket stays readable.
-void HandlePackets(Client& client) {
-    while (client.running.load() && HandleOnePacket(client)) {
-        if (!SocketIsReadable(client.socket)) return;
-    }
-}
 
 bool KeepWorking(const Client& client) {
     return client.pending.load() > 0 || (client.connected.load() && client.running.load());
@@ -206,7 +204,7 @@ void ClientWorker(Client* client) {
             if (!KeepWorking(*client)) break;
         }
         if (client->connected.load() && client->running.load()) {
-            if (WaitReadable(*client, false) == Wait::kReadable) HandlePackets(*client);
+            if (WaitReadable(*client, false) == Wait::kReadable) HandleOnePacket(*client);
         } else {
             // Only submits are pending: wait for their completions.
             pollfd entry{client->wakeup.Fd(), POLLIN, 0};
