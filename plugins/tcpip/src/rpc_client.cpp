@@ -293,6 +293,10 @@ int RpcClient::exchange(std::vector<uint8_t> packet, const Trailer& trailer, boo
     buffers_.give(std::move(ticket->response));
     free_.push_back(ticket);
     lastCall_ = std::chrono::steady_clock::now();
+    if (parkedUntilIdle_ && waiting_.empty()) {
+        parkedUntilIdle_ = false;
+        parked_.notify_all();
+    }
     changed_.notify_all();
     return error->code == CV_ERROR_NONE ? 1 : 0;
 }
@@ -445,9 +449,14 @@ void RpcClient::runThread()
     while (keepRunning_ && !broken_) {
         // Callers waiting for answers read them, and the signals between them;
         // calls come in runs, so the thread keeps out of the way until none has
-        // run for a moment. It is told only of the end of the link.
-        const auto now = std::chrono::steady_clock::now();
-        if (!waiting_.empty() || reader_ != Reader::kNone || now - lastCall_ < kCallerQuiet) {
+        // run for a moment.
+        if (!waiting_.empty() || reader_ != Reader::kNone) {
+            // Woken by the caller that collects the last answer.
+            parkedUntilIdle_ = true;
+            parked_.wait(held);
+            continue;
+        }
+        if (std::chrono::steady_clock::now() - lastCall_ < kCallerQuiet) {
             parked_.wait_for(held, kCallerQuiet);
             continue;
         }

@@ -186,8 +186,10 @@ private:
     std::mutex sendMutex_;  // taken before mutex_: one packet at a time on the socket
     // Notified (with mutex_) when a ticket is done or freed, and when the reader changes.
     std::condition_variable changed_;
-    // The RPC thread rests on this while callers are busy; notified when the link goes down.
+    // The RPC thread rests on this while callers are busy; notified when the
+    // last waiting answer is collected (parkedUntilIdle_) and when the link goes down.
     std::condition_variable parked_;
+    bool parkedUntilIdle_ = false;
     Reader reader_ = Reader::kNone;
     std::chrono::steady_clock::time_point lastCall_;  // when the latest call was collected
     BufferPool buffers_;

@@ -193,6 +193,13 @@ void StartClient(ServerState& state, int32_t socket, InetAddress peer) {
     ServerChanged().wait(lock, [client] { return client->workerStarted; });
 }
 
+// Whether the clients with a worker are at their limit (logged); the lock is held.
+bool TooManyClients(const ServerState& state, const char* dotted) {
+    if (state.clients.size() < kMaxClients) return false;
+    CvLog(CV_LOG_WARNING, "Too many clients (%d); connection from %s closed", static_cast<int>(kMaxClients), dotted);
+    return true;
+}
+
 // Reads what has arrived of a greeting's version bytes and answers a complete
 // one; false once the greeting is finished (admitted, refused or failed).
 bool ContinueGreeting(ServerState& state, Greeting& greeting) {
@@ -217,6 +224,16 @@ bool ContinueGreeting(ServerState& state, Greeting& greeting) {
               static_cast<unsigned short>(rpc::kProtocolVersion), static_cast<unsigned short>(theirs));
         const uint8_t refused = rpc::kHandshakeRefused;
         send(greeting.socket, &refused, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+        CloseGreeting(greeting);
+        return false;
+    }
+    // Others may have finished their handshakes since this one was accepted.
+    bool full = false;
+    {
+        Lock lock(ServerLock());
+        full = TooManyClients(state, InetIpNumToString(greeting.peer.address));
+    }
+    if (full) {
         CloseGreeting(greeting);
         return false;
     }
@@ -250,12 +267,7 @@ bool Admissible(ServerState& state, const std::vector<Greeting>& greetings, Inet
         CvLog(CV_LOG_WARNING, "Client %s is not allowed to connect; connection closed", dotted);
         return false;
     }
-    if (state.clients.size() + greetings.size() >= kMaxClients + kMaxPendingHandshakes ||
-        state.clients.size() >= kMaxClients) {
-        CvLog(CV_LOG_WARNING, "Too many clients (%d); connection from %s closed", static_cast<int>(kMaxClients),
-              dotted);
-        return false;
-    }
+    if (TooManyClients(state, dotted)) return false;
     if (FromAddress(state, greetings, peer.address) >= kMaxClientsPerAddress) {
         CvLog(CV_LOG_WARNING, "Too many connections from %s (%d); connection closed", dotted,
               static_cast<int>(kMaxClientsPerAddress));
