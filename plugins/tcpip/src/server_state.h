@@ -44,6 +44,8 @@ struct Client {
     CvTcpipClientInfo info{};
     CvLogListener logListener{};
     CvHotplugListener hotplugListener{};
+    bool logAttached = false;      // the worker's alone
+    bool hotplugAttached = false;  // the worker's alone
     int32_t socket = -1;
     Wakeup wakeup;  // stop, or a completed submit
 
@@ -152,5 +154,7 @@ void HandleCall(Client& client, uint8_t call, uint32_t ticket, uint8_t* payload,
 void InitListeners(Client& client);
 // Client signals 0 ... 3.
 void HandleClientSignal(Client& client, uint8_t signal, uint32_t length);
+// Takes the client's listeners off the framework, where they are attached.
+void DetachListeners(Client& client);
 
 }  // namespace cvpl_tcpip::server

@@ -211,8 +211,7 @@ void ClientWorker(Client* client) {
             if (poll(&entry, 1, -1) > 0) client->wakeup.Drain();
         }
     }
-    CvHotplugEventManager_RemoveListener(&client->hotplugListener);
-    CvLogEventManager_RemoveListener(&client->logListener);
+    DetachListeners(*client);
     switch (client->dropReason.load()) {
         case DropReason::kNone: break;
         case DropReason::kNotReading:
