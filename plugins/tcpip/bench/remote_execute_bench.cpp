@@ -14,6 +14,7 @@
 
 #include <arpa/inet.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -262,6 +263,9 @@ BENCHMARK(PollingWorkersIdleCpu)->Iterations(1)->Unit(benchmark::kMillisecond)->
 // benchmark ("RemoteExecute/131072"), for the comparison at the end.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    // Colours only on a terminal.
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.error_occurred) continue;
