@@ -7,6 +7,7 @@
 #include <corvane.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,6 +18,10 @@
 #include "sim_kernel.h"
 
 namespace passthrough_test {
+
+// The directory that stands for "/" when the plug-ins under test read sysfs:
+// empty unless a test lays out a tree in it (and removes it again).
+const std::filesystem::path& sysfsRoot();
 
 // A disk as the OS devices plug-in publishes it.
 class FakeDisk {
