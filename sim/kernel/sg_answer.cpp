@@ -230,8 +230,9 @@ int libataDisk(AtaDrive& drive, sg_io_hdr& request, const LibataPort& port) {
     return 0;
 }
 
-int scsiDisk(ScsiDrive& drive, sg_io_hdr& request) {
+int scsiDisk(ScsiDrive& drive, sg_io_hdr& request, uint32_t nexus) {
     ScsiRequest scsiRequest;
+    scsiRequest.nexus = nexus;
     scsiRequest.cdb = {request.cmdp, request.cmd_len};
     switch (request.dxfer_direction) {
     case SG_DXFER_FROM_DEV: scsiRequest.direction = ScsiDataDirection::In; break;
@@ -257,7 +258,7 @@ int scsiDisk(ScsiDrive& drive, sg_io_hdr& request) {
 
 }  // namespace
 
-int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port) {
+int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port, uint32_t nexus) {
     if (request.interface_id != 'S') {
         errno = ENOSYS;
         return -1;
@@ -272,7 +273,7 @@ int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port) {
     }
     clearResults(request);
     if (auto* ata = dynamic_cast<AtaDrive*>(&drive)) return libataDisk(*ata, request, port);
-    if (auto* scsiDrive = dynamic_cast<ScsiDrive*>(&drive)) return scsiDisk(*scsiDrive, request);
+    if (auto* scsiDrive = dynamic_cast<ScsiDrive*>(&drive)) return scsiDisk(*scsiDrive, request, nexus);
     errno = ENOTTY;  // an NVMe namespace takes no SCSI commands
     return -1;
 }

@@ -10,8 +10,8 @@ namespace simdrive {
 
 // Fills the request's status, sense and residue as Linux does: a libata disk
 // (ATA drive) takes SAT ATA PASS-THROUGH (12) and (16) and a translated INQUIRY and
-// answers as `port` says, a SCSI disk takes any CDB, an NVMe node has no SG_IO.
-// 0, or -1 with errno.
-int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port = {});
+// answers as `port` says, a SCSI disk takes any CDB from initiator path `nexus`,
+// an NVMe node has no SG_IO. 0, or -1 with errno.
+int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port = {}, uint32_t nexus = 0);
 
 }  // namespace simdrive

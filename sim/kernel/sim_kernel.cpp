@@ -49,6 +49,7 @@ void SimKernel::addNode(const std::string& path, std::shared_ptr<SimDrive> drive
     std::lock_guard lock(mutex_);
     auto node = std::make_shared<Node>();
     node->drive = std::move(drive);
+    node->nexus = nextNexus_++;
     nodes_[path] = std::move(node);
 }
 
@@ -132,7 +133,7 @@ SimKernel::Passage SimKernel::pass(int fd) {
     auto entry = open_.find(fd);
     if (entry == open_.end()) return {};
     Node& node = *entry->second;
-    return {node.drive, node.queueLimit, node.port};
+    return {node.drive, node.queueLimit, node.port, node.nexus};
 }
 
 int SimKernel::sgIo(int fd, sg_io_hdr* request) {
@@ -157,7 +158,7 @@ int SimKernel::sgIo(int fd, sg_io_hdr* request) {
         timedOut(*request, *report);
         return 0;
     }
-    return answerSgIo(*passage.drive, *request, passage.port);
+    return answerSgIo(*passage.drive, *request, passage.port, passage.nexus);
 }
 
 std::optional<SimKernel::TimeoutReport> SimKernel::takeTimeout(int fd) {

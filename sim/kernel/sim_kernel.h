@@ -32,7 +32,9 @@ public:
     static const KernelIoOps* ops();
 
     // Device nodes. A node answers by its drive's kind: an ATA drive is a
-    // libata disk, a SCSI drive a SCSI disk, an NVMe drive a controller.
+    // libata disk, a SCSI drive a SCSI disk, an NVMe drive a controller. Each
+    // node is an initiator path of its own: two nodes of one SCSI drive (the
+    // ports of a dual-ported disk) each get their own unit attentions.
     void addNode(const std::string& path, std::shared_ptr<SimDrive> drive);
     void removeNode(const std::string& path);
     // Removes every node; descriptors still open stay valid until closed.
@@ -84,12 +86,14 @@ private:
         uint32_t timeouts = 0;
         TimeoutReport report = TimeoutReport::OldKernel;
         LibataPort port;
+        uint32_t nexus = 0;
     };
     // The node of a descriptor as one request finds it, taken under the lock.
     struct Passage {
         std::shared_ptr<SimDrive> drive;  // null: a bad descriptor
         uint32_t queueLimit = 0;
         LibataPort port;
+        uint32_t nexus = 0;
     };
     Passage pass(int fd);
     // Uses up one time-out of the descriptor's node; nothing when none is due.
@@ -99,6 +103,7 @@ private:
     std::map<std::string, std::shared_ptr<Node>> nodes_;
     std::map<int, std::shared_ptr<Node>> open_;
     int nextFd_ = 1000;
+    uint32_t nextNexus_ = 0;
     Observed observed_;
 };
 

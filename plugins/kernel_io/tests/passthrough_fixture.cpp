@@ -124,6 +124,12 @@ void PassThroughTest::TearDown() {
     drives_.clear();
 }
 
+void PassThroughTest::addNodeOf(const simdrive::SimDrive* drive, const std::string& node) {
+    const auto found = std::find_if(drives_.begin(), drives_.end(), [&](const auto& d) { return d.get() == drive; });
+    ASSERT_NE(drives_.end(), found);
+    kernel().addNode(node, *found);
+}
+
 FakeDisk& PassThroughTest::publish(const std::string& path, uint32_t flags, int32_t nodeType) {
     DriveInfoBlock block{};
     block.flags = flags;

@@ -58,6 +58,8 @@ protected:
     // A simulated drive behind a device node.
     template <typename Drive>
     Drive* addDrive(const std::string& node, const std::string& description);
+    // A further node of a drive added before, as the second port of a dual-ported disk.
+    void addNodeOf(const simdrive::SimDrive* drive, const std::string& node);
     FakeDisk& publish(const std::string& path, uint32_t flags = 0, int32_t nodeType = OS_DRIVE_NODE_TYPE);
     FakeDisk& publish(const std::string& path, const DriveInfoBlock& block);
 
