@@ -160,28 +160,26 @@ int DeviceContract_CheckBlockLength(const CvCommand* command, uint32_t expected,
     return CvSetNoError(error);
 }
 
-void DeviceContract_FillScsiAbilities(ScsiAbility abilities[DEVICE_SCSI_ABILITY_COUNT]) {
-    constexpr uint32_t kLargeTransfer = 0x2000000;
-    constexpr uint32_t kOpcodeTransfer = 0x8000;
-    constexpr uint8_t kDataInOpcodes[] = {0x12, 0x4D, 0x1A, 0x5A, 0x5E, 0x3C, 0x25, 0x9E, 0x37,
-                                          0xB7, 0x3E, 0x9E, 0x1C, 0xA3, 0xA0, 0xA3, 0xA3, 0x03};
-    constexpr uint8_t kDataOutOpcodes[] = {0x4C, 0x15, 0x55, 0x5F, 0x57, 0x16, 0x56, 0x1D, 0xA4, 0x3B, 0x3F, 0x9F};
-    static_assert(3 + std::size(kDataInOpcodes) + std::size(kDataOutOpcodes) == DEVICE_SCSI_ABILITY_COUNT);
+void DeviceContract_FillScsiAbilities(ScsiAbility* abilities, uint32_t genericTransfer, uint32_t operationTransfer) {
+    static constexpr uint8_t kDataInCodes[] = {0x12, 0x4D, 0x1A, 0x5A, 0x5E, 0x3C, 0x25, 0x9E, 0x37,
+                                               0xB7, 0x3E, 0x9E, 0x1C, 0xA3, 0xA0, 0xA3, 0xA3, 0x03};
+    static constexpr uint8_t kDataOutCodes[] = {0x4C, 0x15, 0x55, 0x5F, 0x57, 0x16, 0x56, 0x1D, 0xA4, 0x3B, 0x3F, 0x9F};
+    static_assert(3 + std::size(kDataInCodes) + std::size(kDataOutCodes) == DEVICE_SCSI_ABILITY_COUNT);
     std::size_t next = 0;
-    auto add = [&](uint8_t kind, uint8_t opcode, uint32_t transfer) {
+    auto add = [&](uint8_t kind, uint8_t operationCode, uint32_t transfer) {
         ScsiAbility& ability = abilities[next++];
         std::memset(&ability, 0, sizeof ability);
         ability.kind = kind;
-        ability.operationCode = opcode;
+        ability.operationCode = operationCode;
         ability.maxTransferBytes = transfer;
         ability.value40 = 127;
         ability.value48 = 0x7FFFFFFFFFFFFFFFull;
     };
     add(SCSI_DIRECTION_NONE, 0, 0);
-    add(SCSI_DIRECTION_IN, 0, kLargeTransfer);
-    add(SCSI_DIRECTION_OUT, 0, kLargeTransfer);
-    for (uint8_t opcode : kDataInOpcodes) add(SCSI_DIRECTION_IN, opcode, kOpcodeTransfer);
-    for (uint8_t opcode : kDataOutOpcodes) add(SCSI_DIRECTION_OUT, opcode, kOpcodeTransfer);
+    add(SCSI_DIRECTION_IN, 0, genericTransfer);
+    add(SCSI_DIRECTION_OUT, 0, genericTransfer);
+    for (uint8_t code : kDataInCodes) add(SCSI_DIRECTION_IN, code, operationTransfer);
+    for (uint8_t code : kDataOutCodes) add(SCSI_DIRECTION_OUT, code, operationTransfer);
 }
 
 int DeviceContract_AnswerQuery(const DeviceQueryAnswers* answers, const DeviceTimeoutAccess* timeout,

@@ -40,7 +40,7 @@ ScsiUnit::ScsiUnit(passthrough::DiskPlugin& plugin, CvUID resource, const DriveI
                    const HostPort& hostPort, std::string path, std::shared_ptr<passthrough::OpenDisk> disk)
     : DiskUnit(plugin, resource, std::move(path), std::move(disk)), hostPort_(hostPort) {
     DeviceContract_InitRules(&rules_, DEVICE_CONTRACT_SCSI);
-    DeviceContract_FillScsiAbilities(abilities_.data());
+    DeviceContract_FillScsiAbilities(abilities_.data(), DEVICE_SCSI_GENERIC_TRANSFER, DEVICE_SCSI_OPERATION_TRANSFER);
 
     if ((info.flags & DRIVE_INFO_DEVICE_BLOCK_VALID) != 0) {
         hasDeviceBlock_ = true;

@@ -21,7 +21,7 @@ constexpr uint8_t kMaxCdbLength = 16;
 const QueryAnswers& answers() {
     static const auto abilities = [] {
         std::array<ScsiAbility, DEVICE_SCSI_ABILITY_COUNT> list{};
-        DeviceContract_FillScsiAbilities(list.data());
+        DeviceContract_FillScsiAbilities(list.data(), DEVICE_SCSI_GENERIC_TRANSFER, DEVICE_SCSI_OPERATION_TRANSFER);
         return list;
     }();
     static const QueryAnswers answers{.settingKind = "SCSI",

@@ -13,7 +13,7 @@ namespace {
 const DeviceQueryAnswers& answers() {
     static const auto abilities = [] {
         std::array<ScsiAbility, DEVICE_SCSI_ABILITY_COUNT> list{};
-        DeviceContract_FillScsiAbilities(list.data());
+        DeviceContract_FillScsiAbilities(list.data(), DEVICE_SCSI_GENERIC_TRANSFER, DEVICE_SCSI_OPERATION_TRANSFER);
         return list;
     }();
     static const DeviceQueryAnswers answers{.settingKind = "CCISS",

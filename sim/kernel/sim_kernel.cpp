@@ -18,7 +18,8 @@ int sysNvmeAdmin(int fd, nvme_passthru_cmd* command) { return SimKernel::instanc
 int sysNvmeReset(int fd) { return SimKernel::instance().nvmeReset(fd); }
 int sysClose(int fd) { return SimKernel::instance().close(fd); }
 int sysMaxTransfer(int fd, uint32_t* bytes) { return SimKernel::instance().maxTransfer(fd, bytes); }
-constexpr KernelIoOps kOps = {sysOpen, sysSgIo, sysNvmeAdmin, sysNvmeReset, sysClose, sysMaxTransfer};
+int sysCsmiRequest(int fd, void* buffer) { return SimKernel::instance().csmiRequest(fd, buffer); }
+constexpr KernelIoOps kOps = {sysOpen, sysSgIo, sysNvmeAdmin, sysNvmeReset, sysClose, sysMaxTransfer, sysCsmiRequest};
 
 constexpr unsigned char kDidTimeOut = 0x03;
 constexpr unsigned short kDriverTimeout = 0x06;
@@ -58,15 +59,27 @@ void SimKernel::removeNode(const std::string& path) {
     nodes_.erase(path);
 }
 
+void SimKernel::addCsmiNode(const std::string& path, std::shared_ptr<CsmiNode> node) {
+    std::lock_guard lock(mutex_);
+    csmiNodes_[path] = std::move(node);
+}
+
 void SimKernel::reset() {
     std::lock_guard lock(mutex_);
     nodes_.clear();
+    csmiNodes_.clear();
     observed_ = {};
 }
 
 void SimKernel::setLibataPort(const std::string& path, const LibataPort& port) {
     std::lock_guard lock(mutex_);
     if (auto node = nodes_.find(path); node != nodes_.end()) node->second->port = port;
+}
+
+void SimKernel::setUsbBridge(const std::string& path, const UsbBridge& bridge) {
+    std::lock_guard lock(mutex_);
+    if (auto node = nodes_.find(path); node != nodes_.end())
+        node->second->bridge = std::make_shared<UsbBridgeState>(bridge);
 }
 
 void SimKernel::setQueueLimit(const std::string& path, uint32_t bytes) {
@@ -89,11 +102,16 @@ SimKernel::Observed SimKernel::observed() const {
 
 int SimKernel::openDescriptors() const {
     std::lock_guard lock(mutex_);
-    return static_cast<int>(open_.size());
+    return static_cast<int>(open_.size() + openCsmi_.size());
 }
 
 int SimKernel::open(const char* path, int /*flags*/) {
     std::lock_guard lock(mutex_);
+    if (auto adapter = csmiNodes_.find(path); adapter != csmiNodes_.end()) {
+        int fd = nextFd_++;
+        openCsmi_[fd] = adapter->second;
+        return fd;
+    }
     auto node = nodes_.find(path);
     if (node == nodes_.end()) {
         errno = ENOENT;
@@ -106,7 +124,7 @@ int SimKernel::open(const char* path, int /*flags*/) {
 
 int SimKernel::close(int fd) {
     std::lock_guard lock(mutex_);
-    if (open_.erase(fd) == 0) {
+    if (open_.erase(fd) == 0 && openCsmi_.erase(fd) == 0) {
         errno = EBADF;
         return -1;
     }
@@ -133,7 +151,7 @@ SimKernel::Passage SimKernel::pass(int fd) {
     auto entry = open_.find(fd);
     if (entry == open_.end()) return {};
     Node& node = *entry->second;
-    return {node.drive, node.queueLimit, node.port, node.nexus};
+    return {node.drive, node.queueLimit, node.port, node.bridge, node.nexus};
 }
 
 int SimKernel::sgIo(int fd, sg_io_hdr* request) {
@@ -148,6 +166,9 @@ int SimKernel::sgIo(int fd, sg_io_hdr* request) {
         observed_.sgTimeoutMs = request->timeout;
         observed_.sgDataLength = request->dxfer_len;
         observed_.cdb.assign(request->cmdp, request->cmdp + request->cmd_len);
+        constexpr std::size_t kRecent = 8;
+        if (observed_.recentCdbs.size() == kRecent) observed_.recentCdbs.erase(observed_.recentCdbs.begin());
+        observed_.recentCdbs.push_back(observed_.cdb);
     }
     // The block layer's own check, before anything is sent.
     if (request->interface_id == 'S' && passage.queueLimit != 0 && request->dxfer_len > passage.queueLimit) {
@@ -158,7 +179,7 @@ int SimKernel::sgIo(int fd, sg_io_hdr* request) {
         timedOut(*request, *report);
         return 0;
     }
-    return answerSgIo(*passage.drive, *request, passage.port, passage.nexus);
+    return answerSgIo(*passage.drive, *request, passage.port, passage.bridge.get(), passage.nexus);
 }
 
 std::optional<SimKernel::TimeoutReport> SimKernel::takeTimeout(int fd) {
@@ -167,6 +188,24 @@ std::optional<SimKernel::TimeoutReport> SimKernel::takeTimeout(int fd) {
     if (entry == open_.end() || entry->second->timeouts == 0) return std::nullopt;
     --entry->second->timeouts;
     return entry->second->report;
+}
+
+int SimKernel::csmiRequest(int fd, void* buffer) {
+    std::shared_ptr<CsmiNode> node;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto entry = openCsmi_.find(fd); entry != openCsmi_.end()) node = entry->second;
+        else if (open_.count(fd) == 0) {
+            errno = EBADF;
+            return -1;
+        }
+    }
+    // A disk's own node knows no CSMI request.
+    if (!node) {
+        errno = ENOTTY;
+        return -1;
+    }
+    return node->request(buffer);
 }
 
 int SimKernel::nvmeAdmin(int fd, nvme_passthru_cmd* command) {

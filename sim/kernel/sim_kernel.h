@@ -2,7 +2,8 @@
 // nodes backed by simulated drives, answering SG_IO the way Linux does for a
 // libata disk (SAT ATA PASS-THROUGH (12) and (16) with the registers in
 // sense data as libata writes it, a translated INQUIRY) and for a SCSI disk,
-// and the NVMe admin and reset requests on a controller's character device.
+// ATA drives behind USB bridges, and the NVMe admin and reset requests on a
+// controller's character device.
 // Like the kernel, it refuses a request larger than the node's queue limit
 // before the drive sees it, and reports a command that timed out the way
 // kernels do.
@@ -18,11 +19,20 @@
 
 #include "kernel_io/kernel_io.h"
 #include "libata_sense.h"
+#include "usb_bridge.h"
 #include "simdrive/ata_drive.h"
 #include "simdrive/nvme_drive.h"
 #include "simdrive/scsi_drive.h"
 
 namespace simdrive {
+
+// The driver behind a host adapter's node that answers CSMI requests (one
+// buffer, answered in place; 0, or -1 with errno). sim/csmi has one.
+class CsmiNode {
+public:
+    virtual ~CsmiNode() = default;
+    virtual int request(void* buffer) = 0;
+};
 
 class SimKernel {
 public:
@@ -37,10 +47,15 @@ public:
     // ports of a dual-ported disk) each get their own unit attentions.
     void addNode(const std::string& path, std::shared_ptr<SimDrive> drive);
     void removeNode(const std::string& path);
+    // A host adapter's node whose driver speaks CSMI.
+    void addCsmiNode(const std::string& path, std::shared_ptr<CsmiNode> node);
     // Removes every node; descriptors still open stay valid until closed.
     void reset();
     // How libata answers on the libata disk at `path` (until reset).
     void setLibataPort(const std::string& path, const LibataPort& port);
+    // Puts a USB bridge in front of the ATA drive at `path` (until reset); its
+    // memory starts empty.
+    void setUsbBridge(const std::string& path, const UsbBridge& bridge);
 
     // The largest transfer one request on the node may carry (its
     // max_hw_sectors, or for a controller what applies to admin commands); a
@@ -62,6 +77,7 @@ public:
     struct Observed {
         uint32_t sgTimeoutMs = 0;
         std::vector<uint8_t> cdb;
+        std::vector<std::vector<uint8_t>> recentCdbs;  // the last few, oldest first
         uint32_t sgDataLength = 0;
         uint32_t nvmeTimeoutMs = 0;
         uint32_t sgRequests = 0;
@@ -78,6 +94,7 @@ public:
     int nvmeReset(int fd);
     int close(int fd);
     int maxTransfer(int fd, uint32_t* bytes);
+    int csmiRequest(int fd, void* buffer);
 
 private:
     struct Node {
@@ -86,6 +103,7 @@ private:
         uint32_t timeouts = 0;
         TimeoutReport report = TimeoutReport::OldKernel;
         LibataPort port;
+        std::shared_ptr<UsbBridgeState> bridge;
         uint32_t nexus = 0;
     };
     // The node of a descriptor as one request finds it, taken under the lock.
@@ -93,6 +111,7 @@ private:
         std::shared_ptr<SimDrive> drive;  // null: a bad descriptor
         uint32_t queueLimit = 0;
         LibataPort port;
+        std::shared_ptr<UsbBridgeState> bridge;
         uint32_t nexus = 0;
     };
     Passage pass(int fd);
@@ -102,6 +121,8 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, std::shared_ptr<Node>> nodes_;
     std::map<int, std::shared_ptr<Node>> open_;
+    std::map<std::string, std::shared_ptr<CsmiNode>> csmiNodes_;
+    std::map<int, std::shared_ptr<CsmiNode>> openCsmi_;
     int nextFd_ = 1000;
     uint32_t nextNexus_ = 0;
     Observed observed_;

@@ -81,11 +81,6 @@ int DeviceContract_CheckCommand(const DeviceContractRules* rules, CvCommand* com
  * "parameter buffer 0 in incorrect". */
 int DeviceContract_CheckBlockLength(const CvCommand* command, uint32_t expected, CvError* error);
 
-/* The abilities every SCSI server of this system lists, in order: no data;
- * data in and data out up to 0x2000000 bytes; then data in up to 0x8000 bytes
- * for each of 18 operation codes and data out for each of 12. */
-#define DEVICE_SCSI_ABILITY_COUNT 33
-void DeviceContract_FillScsiAbilities(ScsiAbility abilities[DEVICE_SCSI_ABILITY_COUNT]);
 
 /* What functions 0 to 5 answer on a server whose answers do not depend on the
  * device: the capability word, the settings support, setting 0 (the command
@@ -122,6 +117,18 @@ int DeviceContract_AnswerQuery(const DeviceQueryAnswers* answers, const DeviceTi
 
 /* The ability index of a 'get ability' command that passed the checks. */
 int32_t DeviceContract_AbilityIndex(const CvCommand* command);
+
+/* The 33 "scsi/device" abilities in the order every server lists them: no
+ * data; data in and data out of any operation code with genericTransfer bytes;
+ * then the data-in and data-out operation codes with their own limit of
+ * operationTransfer bytes. */
+#define DEVICE_SCSI_ABILITY_COUNT 33
+void DeviceContract_FillScsiAbilities(ScsiAbility* abilities, uint32_t genericTransfer, uint32_t operationTransfer);
+
+/* The limits the operating system's SCSI servers list: data in and data out up
+ * to 0x2000000 bytes of any operation code, 0x8000 bytes of the listed ones. */
+#define DEVICE_SCSI_GENERIC_TRANSFER 0x2000000u
+#define DEVICE_SCSI_OPERATION_TRANSFER 0x8000u
 
 #ifdef __cplusplus
 }
