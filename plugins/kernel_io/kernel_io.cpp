@@ -47,3 +47,13 @@ int KernelIo_Close(int fd) { return ops().close(fd); }
 int KernelIo_MaxTransfer(int fd, uint32_t* bytes) { return ops().maxTransfer(fd, bytes); }
 int KernelIo_CsmiRequest(int fd, void* buffer) { return ops().csmiRequest(fd, buffer); }
 const KernelIoOps* KernelIo_SystemOps(void) { return &kSystemOps; }
+
+const char* KernelIo_SysfsRoot(void) {
+    static const char* const root = [] {
+        auto function =
+            reinterpret_cast<KernelIoSysfsRootFunction>(::dlsym(RTLD_DEFAULT, KERNEL_IO_TEST_SYSFS_ROOT_SYMBOL));
+        const char* given = function != nullptr ? function() : nullptr;
+        return given != nullptr ? given : "";
+    }();
+    return root;
+}

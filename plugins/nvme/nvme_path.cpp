@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "kernel_io/kernel_io.h"
+
 namespace nvme_plugin {
 
 namespace {
@@ -65,18 +67,19 @@ std::vector<std::string> controllersOf(const SysfsView& sysfs, const std::string
     return controllers;
 }
 
+// This system's sysfs, or the tree a test program gives the kernel seam.
 class SystemSysfs final : public SysfsView {
 public:
     std::vector<std::string> list(const std::string& path) const override {
         std::vector<std::string> names;
         std::error_code error;
-        for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end;
+        for (std::filesystem::directory_iterator entry(KernelIo_SysfsRoot() + path, error), end; !error && entry != end;
              entry.increment(error))
             names.push_back(entry->path().filename());
         return names;
     }
     std::optional<std::string> read(const std::string& path) const override {
-        std::ifstream file(path);
+        std::ifstream file(KernelIo_SysfsRoot() + path);
         if (!file) return std::nullopt;
         std::ostringstream text;
         text << file.rdbuf();

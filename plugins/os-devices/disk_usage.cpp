@@ -1,6 +1,7 @@
 #include "disk_usage.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 #include <sstream>
 
@@ -9,6 +10,7 @@ namespace os_devices {
 namespace {
 
 const std::string kClassBlock = "/sys/class/block/";
+const std::string kSysBlock = "/sys/block";
 const std::string kBtrfs = "/sys/fs/btrfs/";
 // One directory per imported pool, each with a "state" file.
 const std::string kZfsPools = "/proc/spl/kstat/zfs/";
@@ -78,7 +80,37 @@ DiskUse ZfsUse(SystemInterface& system, const std::vector<std::string>& devices)
     return {};
 }
 
+// "nvme<N>n<M>": the controller or subsystem number N of a namespace's disk
+// name; nothing for other names (a multipath head's hidden paths included).
+std::optional<unsigned> NvmeDriveNumber(const std::string& name)
+{
+    unsigned drive = 0, ns = 0;
+    int end = 0;
+    if (std::sscanf(name.c_str(), "nvme%un%u%n", &drive, &ns, &end) != 2 || static_cast<std::size_t>(end) != name.size())
+        return std::nullopt;
+    return drive;
+}
+
+std::string DeviceIdentifier(SystemInterface& system, const std::string& name)
+{
+    return Trimmed(system.ReadFile(kClassBlock + name + "/device/wwid").value_or(std::string()));
+}
+
 }  // namespace
+
+std::vector<std::string> OtherDisksOfTheDrive(SystemInterface& system, const std::string& sysName)
+{
+    const std::optional<unsigned> nvme = NvmeDriveNumber(sysName);
+    const std::string identifier = nvme ? std::string() : DeviceIdentifier(system, sysName);
+    std::vector<std::string> others;
+    if (!nvme && identifier.empty()) return others;
+    for (const std::string& name : system.ListDirectory(kSysBlock)) {
+        if (name == sysName) continue;
+        if (nvme ? NvmeDriveNumber(name) == nvme : DeviceIdentifier(system, name) == identifier)
+            others.push_back(name);
+    }
+    return others;
+}
 
 DiskVolumes FindVolumes(SystemInterface& system, const std::string& sysName)
 {

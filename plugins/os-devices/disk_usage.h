@@ -9,6 +9,7 @@
 // that opened it exclusively.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,5 +44,12 @@ struct DiskUse {
 };
 
 DiskUse FindUse(SystemInterface& system, const std::string& sysName, const DiskVolumes& volumes);
+
+// The other whole disks through which the kernel reaches the same drive: the
+// other namespaces of an NVMe controller or subsystem ("nvme0n2" beside
+// "nvme0n1"), which share its firmware and go down with it when it activates,
+// and the second port of a dual-ported disk, which reports the same device
+// identifier ("device/wwid") and carries the same data.
+std::vector<std::string> OtherDisksOfTheDrive(SystemInterface& system, const std::string& sysName);
 
 }  // namespace os_devices

@@ -24,6 +24,13 @@ bool IsFilteredOut(SystemInterface& system, FilterMode mode, const std::string& 
         else if (!system.DeviceProperty(sysName, "ID_FS_TYPE").empty()) use.reason = "it carries a file system";
     }
     if (!use) use = FindUse(system, sysName, volumes);
+    // An update through this disk reaches the drive behind the others as well.
+    for (const std::string& other : use ? std::vector<std::string>{} : OtherDisksOfTheDrive(system, sysName)) {
+        const DiskUse otherUse = FindUse(system, other, FindVolumes(system, other));
+        if (!otherUse) continue;
+        use = {"its drive is in use through " + other + " (" + otherUse.reason + ")", otherUse.doubtful};
+        break;
+    }
     if (!use) return false;
     // A disk refused only because the system could not be asked is a failed
     // check; one that is in use is an ordinary decision.

@@ -1,6 +1,7 @@
 // Which disks the plug-in leaves out: in the default mode every disk whose data
-// something depends on (see disk_usage.h); a file system or swap made on the
-// whole disk counts as a mounted volume on it as well.
+// something depends on (see disk_usage.h), or whose drive is in use through
+// another of its disks; a file system or swap made on the whole disk counts as
+// a mounted volume on it as well.
 #pragma once
 
 #include <string>

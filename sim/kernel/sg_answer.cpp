@@ -253,8 +253,9 @@ int libataDisk(AtaDrive& drive, sg_io_hdr& request, const LibataPort& port) {
     return 0;
 }
 
-int scsiDisk(ScsiDrive& drive, sg_io_hdr& request) {
+int scsiDisk(ScsiDrive& drive, sg_io_hdr& request, uint32_t nexus) {
     ScsiRequest scsiRequest;
+    scsiRequest.nexus = nexus;
     scsiRequest.cdb = {request.cmdp, request.cmd_len};
     switch (request.dxfer_direction) {
     case SG_DXFER_FROM_DEV: scsiRequest.direction = ScsiDataDirection::In; break;
@@ -280,7 +281,8 @@ int scsiDisk(ScsiDrive& drive, sg_io_hdr& request) {
 
 }  // namespace
 
-int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port, UsbBridgeState* bridge) {
+int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port, UsbBridgeState* bridge,
+               uint32_t nexus) {
     if (request.interface_id != 'S') {
         errno = ENOSYS;
         return -1;
@@ -298,7 +300,7 @@ int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port, UsbB
         if (bridge != nullptr) return answerUsbBridge(*ata, request, *bridge);
         return libataDisk(*ata, request, port);
     }
-    if (auto* scsiDrive = dynamic_cast<ScsiDrive*>(&drive)) return scsiDisk(*scsiDrive, request);
+    if (auto* scsiDrive = dynamic_cast<ScsiDrive*>(&drive)) return scsiDisk(*scsiDrive, request, nexus);
     errno = ENOTTY;  // an NVMe namespace takes no SCSI commands
     return -1;
 }

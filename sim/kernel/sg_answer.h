@@ -18,9 +18,10 @@ struct UsbBridgeState;
 // Fills the request's status, sense and residue as Linux does: a libata disk
 // (ATA drive) takes SAT ATA PASS-THROUGH (12) and (16) and a translated INQUIRY and
 // answers as `port` says, an ATA drive behind a USB bridge answers as the
-// bridge does, a SCSI disk takes any CDB, an NVMe node has no SG_IO.
-// 0, or -1 with errno.
-int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port = {}, UsbBridgeState* bridge = nullptr);
+// bridge does, a SCSI disk takes any CDB from initiator path `nexus`, an NVMe
+// node has no SG_IO. 0, or -1 with errno.
+int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port = {}, UsbBridgeState* bridge = nullptr,
+               uint32_t nexus = 0);
 
 // What the answers of libata and of the USB bridges share.
 // CHECK CONDITION with this sense, as far as the request has room for it.

@@ -50,6 +50,7 @@ void SimKernel::addNode(const std::string& path, std::shared_ptr<SimDrive> drive
     std::lock_guard lock(mutex_);
     auto node = std::make_shared<Node>();
     node->drive = std::move(drive);
+    node->nexus = nextNexus_++;
     nodes_[path] = std::move(node);
 }
 
@@ -150,7 +151,7 @@ SimKernel::Passage SimKernel::pass(int fd) {
     auto entry = open_.find(fd);
     if (entry == open_.end()) return {};
     Node& node = *entry->second;
-    return {node.drive, node.queueLimit, node.port, node.bridge};
+    return {node.drive, node.queueLimit, node.port, node.bridge, node.nexus};
 }
 
 int SimKernel::sgIo(int fd, sg_io_hdr* request) {
@@ -178,7 +179,7 @@ int SimKernel::sgIo(int fd, sg_io_hdr* request) {
         timedOut(*request, *report);
         return 0;
     }
-    return answerSgIo(*passage.drive, *request, passage.port, passage.bridge.get());
+    return answerSgIo(*passage.drive, *request, passage.port, passage.bridge.get(), passage.nexus);
 }
 
 std::optional<SimKernel::TimeoutReport> SimKernel::takeTimeout(int fd) {

@@ -42,7 +42,9 @@ public:
     static const KernelIoOps* ops();
 
     // Device nodes. A node answers by its drive's kind: an ATA drive is a
-    // libata disk, a SCSI drive a SCSI disk, an NVMe drive a controller.
+    // libata disk, a SCSI drive a SCSI disk, an NVMe drive a controller. Each
+    // node is an initiator path of its own: two nodes of one SCSI drive (the
+    // ports of a dual-ported disk) each get their own unit attentions.
     void addNode(const std::string& path, std::shared_ptr<SimDrive> drive);
     void removeNode(const std::string& path);
     // A host adapter's node whose driver speaks CSMI.
@@ -102,6 +104,7 @@ private:
         TimeoutReport report = TimeoutReport::OldKernel;
         LibataPort port;
         std::shared_ptr<UsbBridgeState> bridge;
+        uint32_t nexus = 0;
     };
     // The node of a descriptor as one request finds it, taken under the lock.
     struct Passage {
@@ -109,6 +112,7 @@ private:
         uint32_t queueLimit = 0;
         LibataPort port;
         std::shared_ptr<UsbBridgeState> bridge;
+        uint32_t nexus = 0;
     };
     Passage pass(int fd);
     // Uses up one time-out of the descriptor's node; nothing when none is due.
@@ -120,6 +124,7 @@ private:
     std::map<std::string, std::shared_ptr<CsmiNode>> csmiNodes_;
     std::map<int, std::shared_ptr<CsmiNode>> openCsmi_;
     int nextFd_ = 1000;
+    uint32_t nextNexus_ = 0;
     Observed observed_;
 };
 

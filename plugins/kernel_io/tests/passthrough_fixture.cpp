@@ -1,9 +1,12 @@
 // The framework, the simulated kernel and published disks for the pass-through tests.
 #include "passthrough_fixture.h"
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cstring>
 #include <future>
+#include <system_error>
 
 // The plug-ins under test look this up in the process and send every kernel
 // call to the simulator.
@@ -11,10 +14,34 @@ extern "C" __attribute__((visibility("default"))) const KernelIoOps* KernelIo_Te
     return simdrive::SimKernel::ops();
 }
 
+// ... and read the sysfs tree of passthrough_test::sysfsRoot(), never this machine's.
+extern "C" __attribute__((visibility("default"))) const char* KernelIo_TestSysfsRoot(void) {
+    static const std::string root = passthrough_test::sysfsRoot().string();
+    return root.c_str();
+}
+
 namespace passthrough_test {
 
 namespace {
 int g_diskCounter = 0;
+
+// A temporary directory for the whole test program, removed at its end.
+struct SysfsTree {
+    std::filesystem::path root;
+    SysfsTree() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "passthrough-sysfs-XXXXXX").string();
+        root = ::mkdtemp(pattern.data()) != nullptr ? pattern : "/nonexistent-sysfs";
+    }
+    ~SysfsTree() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
+};
+}  // namespace
+
+const std::filesystem::path& sysfsRoot() {
+    static const SysfsTree tree;
+    return tree.root;
 }
 
 FakeDisk::FakeDisk(std::string path, const DriveInfoBlock& block, int32_t nodeType)
@@ -95,6 +122,12 @@ void PassThroughTest::TearDown() {
     EXPECT_EQ(0, kernel().openDescriptors());
     kernel().reset();
     drives_.clear();
+}
+
+void PassThroughTest::addNodeOf(const simdrive::SimDrive* drive, const std::string& node) {
+    const auto found = std::find_if(drives_.begin(), drives_.end(), [&](const auto& d) { return d.get() == drive; });
+    ASSERT_NE(drives_.end(), found);
+    kernel().addNode(node, *found);
 }
 
 FakeDisk& PassThroughTest::publish(const std::string& path, uint32_t flags, int32_t nodeType) {

@@ -7,6 +7,7 @@
 #include <corvane.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,6 +18,10 @@
 #include "sim_kernel.h"
 
 namespace passthrough_test {
+
+// The directory that stands for "/" when the plug-ins under test read sysfs:
+// empty unless a test lays out a tree in it (and removes it again).
+const std::filesystem::path& sysfsRoot();
 
 // A disk as the OS devices plug-in publishes it.
 class FakeDisk {
@@ -53,6 +58,8 @@ protected:
     // A simulated drive behind a device node.
     template <typename Drive>
     Drive* addDrive(const std::string& node, const std::string& description);
+    // A further node of a drive added before, as the second port of a dual-ported disk.
+    void addNodeOf(const simdrive::SimDrive* drive, const std::string& node);
     FakeDisk& publish(const std::string& path, uint32_t flags = 0, int32_t nodeType = OS_DRIVE_NODE_TYPE);
     FakeDisk& publish(const std::string& path, const DriveInfoBlock& block);
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <utility>
 #include <vector>
 
@@ -174,6 +176,31 @@ TEST_F(NvmePluginTest, LargestTransferFollowsTheAdminQueueLimit) {
     std::vector<uint8_t> segment(512 * 1024);
     NvmeCommandBlock b = block(NVME_ADMIN_FIRMWARE_IMAGE_DOWNLOAD, 0, 512 * 1024 / 4 - 1, 0, 60);
     EXPECT_STREQ("NVMe admin command failed: 22", admin(b, segment).error.message);  // EINVAL
+}
+
+// A namespace of a multipath subsystem is named after the subsystem: its
+// service goes to the subsystem's live controller, found in the sysfs tree the
+// seam reads (nvme3 is resetting, and there is no nvme1).
+TEST_F(NvmePluginTest, MultipathNamespaceReachesTheLiveControllerOfItsSubsystem) {
+    namespace fs = std::filesystem;
+    const fs::path classes = passthrough_test::sysfsRoot() / "sys" / "class";
+    struct Cleanup {
+        fs::path tree;
+        ~Cleanup() { fs::remove_all(tree); }
+    } cleanup{passthrough_test::sysfsRoot() / "sys"};
+    fs::create_directories(classes / "block" / "nvme1n1");
+    std::ofstream(classes / "block" / "nvme1n1" / "dev") << "259:5\n";
+    for (const char* entry : {"nvme1n1", "nvme0", "nvme3"})
+        fs::create_directories(classes / "nvme-subsystem" / "nvme-subsys1" / entry);
+    for (auto [controller, state] : {std::pair{"nvme0", "live"}, std::pair{"nvme3", "resetting"}}) {
+        fs::create_directories(classes / "nvme" / controller);
+        std::ofstream(classes / "nvme" / controller / "state") << state << "\n";
+    }
+
+    auto& multipath = publish("/dev/nvme1n1");
+    drainEvents();
+    EXPECT_NE(CV_UID_NONE, serviceOf(multipath.resource(), NVME_DEVICE_SERVICE_TYPE));
+    EXPECT_FALSE(anyAtLevel(CV_LOG_WARNING));
 }
 
 TEST_F(NvmePluginTest, RefusalsAndAbsence) {

@@ -135,6 +135,34 @@ TEST_F(DriveFilterTest, MembersOfVolumeManagersAndMultiDeviceFileSystemsCountAsM
     EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sdo"));
 }
 
+// A drive reached through several disks is in use when one of them is: the
+// second port of a dual-ported disk whose first port has a mounted partition,
+// and a namespace of an NVMe drive whose other namespace is mounted. A disk
+// with another identifier, and another NVMe drive, stay.
+TEST_F(DriveFilterTest, DiskOfADriveInUseThroughAnotherOfItsDisksIsLeftOut)
+{
+    LogCapture log;
+    system.AddDisk("sdq", 65, 0, "id-c-second-port");
+    system.files["/sys/class/block/sdc/device/wwid"] = "naa.5000c500a1b2c3d4\n";
+    system.files["/sys/class/block/sdq/device/wwid"] = "naa.5000c500a1b2c3d4\n";
+    system.files["/sys/class/block/sda/device/wwid"] = "naa.5000c500deadbeef\n";
+    system.AddDisk("nvme0n1", 259, 0, "nvme-first");
+    system.AddDisk("nvme0n2", 259, 1, "nvme-second");
+    system.AddDisk("nvme1n1", 259, 2, "nvme-other");
+    system.Mount("259:1", "/dev/nvme0n2");
+    system.directories["/sys/block"] = {"sda", "sdc", "sdq", "nvme0n1", "nvme0n2", "nvme0c0n1", "nvme1n1"};
+
+    EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sdq"));
+    EXPECT_TRUE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "nvme0n1"));
+    EXPECT_FALSE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "sda"));
+    EXPECT_FALSE(Filtered(FilterMode::IgnoreIfItHasMountedVolumes, "nvme1n1"));
+    const auto lines = log.lines();
+    for (const char* reason : {"Leaving out /dev/sdq: its drive is in use through sdc (sdc2 is mounted)",
+                               "Leaving out /dev/nvme0n1: its drive is in use through nvme0n2 (nvme0n2 is mounted)"})
+        EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), corvane_test::LogLine{CV_LOG_INFO, reason}))
+            << reason;
+}
+
 // When the mount table cannot be read nothing can be shown to be unused:
 // every disk is left out, and the failed check is logged as an error.
 TEST_F(DriveFilterTest, UnreadableMountTableLeavesEveryDiskOut)

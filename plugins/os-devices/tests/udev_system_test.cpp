@@ -116,6 +116,15 @@ protected:
         if (UDEV_TEST_SANITIZED || !Preloaded()) GTEST_SKIP() << "umockdev's preload library is not active";
         testbed = umockdev_testbed_new();
         ASSERT_TRUE(umockdev_in_mock_environment());
+        // umockdev serves the /proc files its root holds and passes the rest
+        // through: give the filter an empty mount and swap table, never this
+        // machine's own.
+        gchar* root = umockdev_testbed_get_root_dir(testbed);
+        const std::string base = root;
+        g_free(root);
+        g_mkdir_with_parents((base + "/proc/self").c_str(), 0755);
+        g_file_set_contents((base + "/proc/self/mountinfo").c_str(), "", 0, nullptr);
+        g_file_set_contents((base + "/proc/swaps").c_str(), "Filename\tType\tSize\tUsed\tPriority\n", -1, nullptr);
     }
     void TearDown() override
     {
@@ -184,6 +193,13 @@ TEST_F(UdevSystemTest, EnumeratesWholeDisksWithTheirIdentityBusAndNumber)
     EXPECT_EQ((std::vector<std::string>{"sda1"}), volumes.partitions);
     EXPECT_TRUE(os_devices::IsFilteredOut(system, os_devices::FilterMode::IgnoreIfItHasVolumes, "sda"));
     EXPECT_FALSE(os_devices::IsFilteredOut(system, os_devices::FilterMode::IgnoreIfItHasVolumes, "sdb"));
+
+    // The mount table read is the testbed's.
+    gchar* root = umockdev_testbed_get_root_dir(testbed);
+    g_file_set_contents((std::string(root) + "/proc/self/mountinfo").c_str(),
+                        "36 1 8:16 / /media rw - vfat /dev/sdb rw\n", -1, nullptr);
+    g_free(root);
+    EXPECT_TRUE(os_devices::IsFilteredOut(system, os_devices::FilterMode::IgnoreIfItHasMountedVolumes, "sdb"));
 }
 
 // What the default filter reads beyond the mount table, as the adapter serves
@@ -193,8 +209,6 @@ TEST_F(UdevSystemTest, DefaultFilterSeesZfsLabelsAndBtrfsMembers)
     gchar* root = umockdev_testbed_get_root_dir(testbed);
     const std::string base = root;
     g_free(root);
-    g_mkdir_with_parents((base + "/proc/self").c_str(), 0755);
-    g_file_set_contents((base + "/proc/self/mountinfo").c_str(), "", 0, nullptr);
     g_mkdir_with_parents((base + "/sys/fs/btrfs/4f3c/devices/sdb").c_str(), 0755);
     g_mkdir_with_parents((base + "/proc/spl/kstat/zfs/tank").c_str(), 0755);
     g_file_set_contents((base + "/proc/spl/kstat/zfs/tank/state").c_str(), "ONLINE\n", -1, nullptr);

@@ -128,7 +128,14 @@ TEST_F(ScsiPluginTest, OneByteAndShortTransfers) {
     EXPECT_EQ(SCSI_CONDITION_UNDERRUN, block.conditionFlags);
 }
 
+// The drive's second port (sdc) is an initiator of its own: the new microcode
+// is announced there once, with UNIT ATTENTION as the device's answer.
 TEST_F(ScsiPluginTest, FirmwareDownloadWithWriteBuffer) {
+    addNodeOf(drive_, "/dev/sdc");
+    auto& secondPort = publish("/dev/sdc");
+    drainEvents();
+    const CvUID secondService = serviceOf(secondPort.resource(), SCSI_DEVICE_SERVICE_TYPE);
+    ASSERT_NE(CV_UID_NONE, secondService);
     std::vector<uint8_t> image = simdrive::test::makeImage("VT SAS-900", "V002", 50000);
     const uint32_t segment = 16384;
     for (uint32_t offset = 0; offset < image.size(); offset += segment) {
@@ -146,7 +153,18 @@ TEST_F(ScsiPluginTest, FirmwareDownloadWithWriteBuffer) {
     // The new microcode is announced once to this path, then INQUIRY answers.
     ScsiCommandBlock tur = cdbBlock({0, 0, 0, 0, 0, 0}, SCSI_DIRECTION_NONE);
     ASSERT_EQ(1, command(tur).result);
+    EXPECT_EQ(0, tur.status);
     EXPECT_EQ("V002", inquiryRevision());
+
+    tur = cdbBlock({0, 0, 0, 0, 0, 0}, SCSI_DIRECTION_NONE);
+    ASSERT_EQ(1, command(tur, nullptr, 0, secondPort.resource(), secondService).result);
+    EXPECT_EQ(2, tur.status);
+    EXPECT_EQ(0x06, tur.sense[2] & 0x0F);
+    EXPECT_EQ(0x3F, tur.sense[12]);
+    EXPECT_EQ(0x01, tur.sense[13]) << "MICROCODE HAS BEEN CHANGED";
+    tur = cdbBlock({0, 0, 0, 0, 0, 0}, SCSI_DIRECTION_NONE);
+    ASSERT_EQ(1, command(tur, nullptr, 0, secondPort.resource(), secondService).result);
+    EXPECT_EQ(0, tur.status);
 }
 
 TEST_F(ScsiPluginTest, RefusalsCarryTheirMessages) {

@@ -57,6 +57,15 @@ CRT_STATIC_ASSERT(offsetof(KernelIoOps, csmiRequest) == 6 * sizeof(void*), "Kern
 #define KERNEL_IO_TEST_PROVIDER_SYMBOL "KernelIo_TestProvider"
 typedef const KernelIoOps* (*KernelIoProviderFunction)(void);
 
+/* Name of the function a test program exports to give the plug-ins a sysfs
+ * tree of its own instead of the system's:
+ *   extern "C" const char* KernelIo_TestSysfsRoot(void);
+ * returning a directory that stands for "/" (its "sys" is read as /sys).
+ * Looked up once, like the provider; null, or no such function, keeps the
+ * system's own files. */
+#define KERNEL_IO_TEST_SYSFS_ROOT_SYMBOL "KernelIo_TestSysfsRoot"
+typedef const char* (*KernelIoSysfsRootFunction)(void);
+
 /* The calls of the module that links this library. */
 int KernelIo_Open(const char* path, int flags);
 int KernelIo_SgIo(int fd, struct sg_io_hdr* request);
@@ -65,6 +74,9 @@ int KernelIo_NvmeReset(int fd);
 int KernelIo_Close(int fd);
 int KernelIo_MaxTransfer(int fd, uint32_t* bytes);
 int KernelIo_CsmiRequest(int fd, void* buffer);
+
+/* Prefix for the sysfs paths a plug-in reads: "" for the system's own. */
+const char* KernelIo_SysfsRoot(void);
 
 /* The kernel's own table, for providers that pass some calls through. */
 const KernelIoOps* KernelIo_SystemOps(void);
