@@ -49,7 +49,7 @@ Json UpdateDocument(const UpdateRecord& update)
                 {"revisionAfter", update.revisionAfter ? Json(*update.revisionAfter) : Json(nullptr)},
                 {"result", ResultName(update.result)},
                 {"errorCode", update.errorCode},
-                {"message", TextOrNull(update.message)},
+                {"message", update.result == UpdateResult::Succeeded ? Json(nullptr) : Json(update.message)},
                 {"resetNeeded", TextOrNull(update.resetNeeded)},
                 {"steps", std::move(steps)}};
 }
