@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 namespace {
@@ -157,6 +158,75 @@ int DeviceContract_CheckBlockLength(const CvCommand* command, uint32_t expected,
         return CvSetError(error, CV_ERROR_INVALID_INPUT, "parameter buffer 0 in incorrect");
     }
     return CvSetNoError(error);
+}
+
+void DeviceContract_FillScsiAbilities(ScsiAbility* abilities, uint32_t genericTransfer, uint32_t operationTransfer) {
+    static constexpr uint8_t kDataInCodes[] = {0x12, 0x4D, 0x1A, 0x5A, 0x5E, 0x3C, 0x25, 0x9E, 0x37,
+                                               0xB7, 0x3E, 0x9E, 0x1C, 0xA3, 0xA0, 0xA3, 0xA3, 0x03};
+    static constexpr uint8_t kDataOutCodes[] = {0x4C, 0x15, 0x55, 0x5F, 0x57, 0x16, 0x56, 0x1D, 0xA4, 0x3B, 0x3F, 0x9F};
+    static_assert(3 + std::size(kDataInCodes) + std::size(kDataOutCodes) == DEVICE_SCSI_ABILITY_COUNT);
+    std::size_t next = 0;
+    auto add = [&](uint8_t kind, uint8_t operationCode, uint32_t transfer) {
+        ScsiAbility& ability = abilities[next++];
+        std::memset(&ability, 0, sizeof ability);
+        ability.kind = kind;
+        ability.operationCode = operationCode;
+        ability.maxTransferBytes = transfer;
+        ability.value40 = 127;
+        ability.value48 = 0x7FFFFFFFFFFFFFFFull;
+    };
+    add(SCSI_DIRECTION_NONE, 0, 0);
+    add(SCSI_DIRECTION_IN, 0, genericTransfer);
+    add(SCSI_DIRECTION_OUT, 0, genericTransfer);
+    for (uint8_t code : kDataInCodes) add(SCSI_DIRECTION_IN, code, operationTransfer);
+    for (uint8_t code : kDataOutCodes) add(SCSI_DIRECTION_OUT, code, operationTransfer);
+}
+
+int DeviceContract_AnswerQuery(const DeviceQueryAnswers* answers, const DeviceTimeoutAccess* timeout,
+                               CvCommand* command, CvError* error) {
+    auto put = [&](const auto& value) { std::memcpy(command->buffers[0], &value, sizeof value); };
+    DeviceSetting setting{};
+    if (command->function == DEVICE_FUNCTION_GET_SETTING || command->function == DEVICE_FUNCTION_SET_SETTING) {
+        std::memcpy(&setting, command->buffers[0], sizeof setting);
+    }
+    switch (command->function) {
+    case DEVICE_FUNCTION_GET_CAPABILITIES:
+        if (answers->writesCapabilities) put(answers->capabilities);
+        return CvSetNoError(error);
+    case DEVICE_FUNCTION_GET_SETTINGS_SUPPORT:
+        put(answers->support);
+        return CvSetNoError(error);
+    case DEVICE_FUNCTION_GET_SETTING:
+        if (setting.identifier == DEVICE_SETTING_TIMEOUT) {
+            setting.value = timeout->get(timeout->owner);
+        } else if (setting.identifier == DEVICE_SETTING_ATA_CONSTANT && answers->constantSetting5) {
+            setting.value = 1;
+        } else {
+            return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported %s setting to get: %d", answers->settingKind,
+                              setting.identifier);
+        }
+        put(setting);
+        return CvSetNoError(error);
+    case DEVICE_FUNCTION_SET_SETTING:
+        if (setting.identifier != DEVICE_SETTING_TIMEOUT) {
+            return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported %s setting to set: %d", answers->settingKind,
+                              setting.identifier);
+        }
+        timeout->set(timeout->owner, setting.value);
+        return CvSetNoError(error);
+    case DEVICE_FUNCTION_GET_ABILITY_COUNT:
+        put(answers->abilityCount);
+        return CvSetNoError(error);
+    case DEVICE_FUNCTION_GET_ABILITY: {
+        // The common checks have bounded the index by the count.
+        const auto* records = static_cast<const uint8_t*>(answers->abilities);
+        std::size_t index = static_cast<std::size_t>(DeviceContract_AbilityIndex(command));
+        std::memcpy(command->buffers[1], records + index * answers->abilitySize, answers->abilitySize);
+        return CvSetNoError(error);
+    }
+    default:
+        return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported function code: %d", command->function);
+    }
 }
 
 int32_t DeviceContract_AbilityIndex(const CvCommand* command) {

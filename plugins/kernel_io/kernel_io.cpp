@@ -19,9 +19,12 @@ int systemSgIo(int fd, sg_io_hdr* request) { return ::ioctl(fd, SG_IO, request);
 int systemNvmeAdmin(int fd, nvme_passthru_cmd* command) { return ::ioctl(fd, NVME_IOCTL_ADMIN_CMD, command); }
 int systemNvmeReset(int fd) { return ::ioctl(fd, NVME_IOCTL_RESET); }
 int systemClose(int fd) { return ::close(fd); }
+int systemCsmiRequest(int fd, void* buffer) { return ::ioctl(fd, KERNEL_IO_CSMI_REQUEST, buffer); }
 
-constexpr KernelIoOps kSystemOps = {systemOpen,      systemSgIo,  systemNvmeAdmin,
-                                    systemNvmeReset, systemClose, passthrough::systemMaxTransfer};
+static_assert(KERNEL_IO_CSMI_REQUEST == _IOC(_IOC_READ | _IOC_WRITE, 'C', 0x80, 28), "CSMI request number");
+
+constexpr KernelIoOps kSystemOps = {systemOpen,  systemSgIo, systemNvmeAdmin, systemNvmeReset, systemClose,
+                                    passthrough::systemMaxTransfer, systemCsmiRequest};
 
 const KernelIoOps& ops() {
     static const KernelIoOps* chosen = nullptr;
@@ -42,4 +45,5 @@ int KernelIo_NvmeAdmin(int fd, nvme_passthru_cmd* command) { return ops().nvmeAd
 int KernelIo_NvmeReset(int fd) { return ops().nvmeReset(fd); }
 int KernelIo_Close(int fd) { return ops().close(fd); }
 int KernelIo_MaxTransfer(int fd, uint32_t* bytes) { return ops().maxTransfer(fd, bytes); }
+int KernelIo_CsmiRequest(int fd, void* buffer) { return ops().csmiRequest(fd, buffer); }
 const KernelIoOps* KernelIo_SystemOps(void) { return &kSystemOps; }

@@ -13,11 +13,6 @@ namespace {
 using passthrough::readBlock;
 using passthrough::writeBlock;
 
-constexpr uint32_t kLargeTransfer = 0x2000000;
-constexpr uint32_t kOpcodeTransfer = 0x8000;
-constexpr uint8_t kDataInOpcodes[] = {0x12, 0x4D, 0x1A, 0x5A, 0x5E, 0x3C, 0x25, 0x9E, 0x37,
-                                      0xB7, 0x3E, 0x9E, 0x1C, 0xA3, 0xA0, 0xA3, 0xA3, 0x03};
-constexpr uint8_t kDataOutOpcodes[] = {0x4C, 0x15, 0x55, 0x5F, 0x57, 0x16, 0x56, 0x1D, 0xA4, 0x3B, 0x3F, 0x9F};
 constexpr std::size_t kMaxHostPortCdb = 16;
 
 void put32(uint8_t* at, uint32_t value) { std::memcpy(at, &value, sizeof value); }
@@ -45,20 +40,7 @@ ScsiUnit::ScsiUnit(passthrough::DiskPlugin& plugin, CvUID resource, const DriveI
                    const HostPort& hostPort, std::string path, std::shared_ptr<passthrough::OpenDisk> disk)
     : DiskUnit(plugin, resource, std::move(path), std::move(disk)), hostPort_(hostPort) {
     DeviceContract_InitRules(&rules_, DEVICE_CONTRACT_SCSI);
-    std::size_t next = 0;
-    auto add = [&](uint8_t kind, uint8_t opcode, uint32_t transfer) {
-        ScsiAbility& ability = abilities_[next++];
-        ability.kind = kind;
-        ability.operationCode = opcode;
-        ability.maxTransferBytes = transfer;
-        ability.value40 = 127;
-        ability.value48 = 0x7FFFFFFFFFFFFFFFull;
-    };
-    add(SCSI_DIRECTION_NONE, 0, 0);
-    add(SCSI_DIRECTION_IN, 0, kLargeTransfer);
-    add(SCSI_DIRECTION_OUT, 0, kLargeTransfer);
-    for (uint8_t opcode : kDataInOpcodes) add(SCSI_DIRECTION_IN, opcode, kOpcodeTransfer);
-    for (uint8_t opcode : kDataOutOpcodes) add(SCSI_DIRECTION_OUT, opcode, kOpcodeTransfer);
+    DeviceContract_FillScsiAbilities(abilities_.data(), DEVICE_SCSI_GENERIC_TRANSFER, DEVICE_SCSI_OPERATION_TRANSFER);
 
     if ((info.flags & DRIVE_INFO_DEVICE_BLOCK_VALID) != 0) {
         hasDeviceBlock_ = true;

@@ -11,7 +11,7 @@
 
 namespace scsi_plugin {
 
-inline constexpr int32_t kAbilityCount = 33;
+inline constexpr int32_t kAbilityCount = DEVICE_SCSI_ABILITY_COUNT;
 
 class ScsiUnit final : public passthrough::DiskUnit {
 public:

@@ -35,8 +35,14 @@ std::array<AtaAbility, 6> makeAbilities() {
 
 const QueryAnswers& answers() {
     static const std::array<AtaAbility, 6> abilities = makeAbilities();
-    static const QueryAnswers answers{"ATA",           0, {kReadableSettings, kWritableSettings}, true,
-                                      abilities.data(), ATA_ABILITY_SIZE, static_cast<int32_t>(abilities.size())};
+    static const QueryAnswers answers{.settingKind = "ATA",
+                                      .capabilities = 0,
+                                      .support = {kReadableSettings, kWritableSettings},
+                                      .writesCapabilities = 1,
+                                      .constantSetting5 = 1,
+                                      .abilities = abilities.data(),
+                                      .abilitySize = ATA_ABILITY_SIZE,
+                                      .abilityCount = static_cast<int32_t>(abilities.size())};
     return answers;
 }
 

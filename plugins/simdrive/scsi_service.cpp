@@ -15,45 +15,23 @@ namespace cvpl_simdrive {
 
 namespace {
 
-constexpr uint32_t kMaxTransferBytes = 0x2000000;
-constexpr uint32_t kLimitedTransferBytes = 0x8000;
-constexpr uint64_t kAbilityValue40 = 127;
-constexpr uint64_t kAbilityValue48 = 0x7FFFFFFFFFFFFFFFull;
 constexpr uint16_t kSettingsSupported = 0x0001;  // setting 0, read and write
 constexpr uint8_t kMaxCdbLength = 16;
 
-// The operation codes with their own data-in and data-out abilities, in the
-// order the pass-through servers list them.
-constexpr uint8_t kDataInCodes[] = {0x12, 0x4D, 0x1A, 0x5A, 0x5E, 0x3C, 0x25, 0x9E, 0x37,
-                                    0xB7, 0x3E, 0x9E, 0x1C, 0xA3, 0xA0, 0xA3, 0xA3, 0x03};
-constexpr uint8_t kDataOutCodes[] = {0x4C, 0x15, 0x55, 0x5F, 0x57, 0x16, 0x56, 0x1D, 0xA4, 0x3B, 0x3F, 0x9F};
-constexpr std::size_t kAbilityCount = 3 + std::size(kDataInCodes) + std::size(kDataOutCodes);
-
-ScsiAbility ability(uint8_t kind, uint8_t operationCode, uint32_t transfer) {
-    ScsiAbility result{};
-    result.kind = kind;
-    result.operationCode = operationCode;
-    result.maxTransferBytes = transfer;
-    result.value40 = kAbilityValue40;
-    result.value48 = kAbilityValue48;
-    return result;
-}
-
-std::array<ScsiAbility, kAbilityCount> makeAbilities() {
-    std::array<ScsiAbility, kAbilityCount> abilities{};
-    std::size_t next = 0;
-    abilities[next++] = ability(SCSI_DIRECTION_NONE, 0, 0);
-    abilities[next++] = ability(SCSI_DIRECTION_IN, 0, kMaxTransferBytes);
-    abilities[next++] = ability(SCSI_DIRECTION_OUT, 0, kMaxTransferBytes);
-    for (uint8_t code : kDataInCodes) abilities[next++] = ability(SCSI_DIRECTION_IN, code, kLimitedTransferBytes);
-    for (uint8_t code : kDataOutCodes) abilities[next++] = ability(SCSI_DIRECTION_OUT, code, kLimitedTransferBytes);
-    return abilities;
-}
-
 const QueryAnswers& answers() {
-    static const std::array<ScsiAbility, kAbilityCount> abilities = makeAbilities();
-    static const QueryAnswers answers{"SCSI",           0, {kSettingsSupported, kSettingsSupported}, false,
-                                      abilities.data(), SCSI_ABILITY_SIZE, static_cast<int32_t>(abilities.size())};
+    static const auto abilities = [] {
+        std::array<ScsiAbility, DEVICE_SCSI_ABILITY_COUNT> list{};
+        DeviceContract_FillScsiAbilities(list.data(), DEVICE_SCSI_GENERIC_TRANSFER, DEVICE_SCSI_OPERATION_TRANSFER);
+        return list;
+    }();
+    static const QueryAnswers answers{.settingKind = "SCSI",
+                                      .capabilities = 0,
+                                      .support = {kSettingsSupported, kSettingsSupported},
+                                      .writesCapabilities = 1,
+                                      .constantSetting5 = 0,
+                                      .abilities = abilities.data(),
+                                      .abilitySize = SCSI_ABILITY_SIZE,
+                                      .abilityCount = static_cast<int32_t>(abilities.size())};
     return answers;
 }
 

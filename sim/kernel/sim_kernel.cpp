@@ -18,7 +18,8 @@ int sysNvmeAdmin(int fd, nvme_passthru_cmd* command) { return SimKernel::instanc
 int sysNvmeReset(int fd) { return SimKernel::instance().nvmeReset(fd); }
 int sysClose(int fd) { return SimKernel::instance().close(fd); }
 int sysMaxTransfer(int fd, uint32_t* bytes) { return SimKernel::instance().maxTransfer(fd, bytes); }
-constexpr KernelIoOps kOps = {sysOpen, sysSgIo, sysNvmeAdmin, sysNvmeReset, sysClose, sysMaxTransfer};
+int sysCsmiRequest(int fd, void* buffer) { return SimKernel::instance().csmiRequest(fd, buffer); }
+constexpr KernelIoOps kOps = {sysOpen, sysSgIo, sysNvmeAdmin, sysNvmeReset, sysClose, sysMaxTransfer, sysCsmiRequest};
 
 constexpr unsigned char kDidTimeOut = 0x03;
 constexpr unsigned short kDriverTimeout = 0x06;
@@ -57,9 +58,15 @@ void SimKernel::removeNode(const std::string& path) {
     nodes_.erase(path);
 }
 
+void SimKernel::addCsmiNode(const std::string& path, std::shared_ptr<CsmiNode> node) {
+    std::lock_guard lock(mutex_);
+    csmiNodes_[path] = std::move(node);
+}
+
 void SimKernel::reset() {
     std::lock_guard lock(mutex_);
     nodes_.clear();
+    csmiNodes_.clear();
     observed_ = {};
 }
 
@@ -88,11 +95,16 @@ SimKernel::Observed SimKernel::observed() const {
 
 int SimKernel::openDescriptors() const {
     std::lock_guard lock(mutex_);
-    return static_cast<int>(open_.size());
+    return static_cast<int>(open_.size() + openCsmi_.size());
 }
 
 int SimKernel::open(const char* path, int /*flags*/) {
     std::lock_guard lock(mutex_);
+    if (auto adapter = csmiNodes_.find(path); adapter != csmiNodes_.end()) {
+        int fd = nextFd_++;
+        openCsmi_[fd] = adapter->second;
+        return fd;
+    }
     auto node = nodes_.find(path);
     if (node == nodes_.end()) {
         errno = ENOENT;
@@ -105,7 +117,7 @@ int SimKernel::open(const char* path, int /*flags*/) {
 
 int SimKernel::close(int fd) {
     std::lock_guard lock(mutex_);
-    if (open_.erase(fd) == 0) {
+    if (open_.erase(fd) == 0 && openCsmi_.erase(fd) == 0) {
         errno = EBADF;
         return -1;
     }
@@ -166,6 +178,24 @@ std::optional<SimKernel::TimeoutReport> SimKernel::takeTimeout(int fd) {
     if (entry == open_.end() || entry->second->timeouts == 0) return std::nullopt;
     --entry->second->timeouts;
     return entry->second->report;
+}
+
+int SimKernel::csmiRequest(int fd, void* buffer) {
+    std::shared_ptr<CsmiNode> node;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto entry = openCsmi_.find(fd); entry != openCsmi_.end()) node = entry->second;
+        else if (open_.count(fd) == 0) {
+            errno = EBADF;
+            return -1;
+        }
+    }
+    // A disk's own node knows no CSMI request.
+    if (!node) {
+        errno = ENOTTY;
+        return -1;
+    }
+    return node->request(buffer);
 }
 
 int SimKernel::nvmeAdmin(int fd, nvme_passthru_cmd* command) {

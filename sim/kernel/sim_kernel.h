@@ -24,6 +24,14 @@
 
 namespace simdrive {
 
+// The driver behind a host adapter's node that answers CSMI requests (one
+// buffer, answered in place; 0, or -1 with errno). sim/csmi has one.
+class CsmiNode {
+public:
+    virtual ~CsmiNode() = default;
+    virtual int request(void* buffer) = 0;
+};
+
 class SimKernel {
 public:
     // The one instance the seam's table talks to.
@@ -35,6 +43,8 @@ public:
     // libata disk, a SCSI drive a SCSI disk, an NVMe drive a controller.
     void addNode(const std::string& path, std::shared_ptr<SimDrive> drive);
     void removeNode(const std::string& path);
+    // A host adapter's node whose driver speaks CSMI.
+    void addCsmiNode(const std::string& path, std::shared_ptr<CsmiNode> node);
     // Removes every node; descriptors still open stay valid until closed.
     void reset();
     // How libata answers on the libata disk at `path` (until reset).
@@ -76,6 +86,7 @@ public:
     int nvmeReset(int fd);
     int close(int fd);
     int maxTransfer(int fd, uint32_t* bytes);
+    int csmiRequest(int fd, void* buffer);
 
 private:
     struct Node {
@@ -98,6 +109,8 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, std::shared_ptr<Node>> nodes_;
     std::map<int, std::shared_ptr<Node>> open_;
+    std::map<std::string, std::shared_ptr<CsmiNode>> csmiNodes_;
+    std::map<int, std::shared_ptr<CsmiNode>> openCsmi_;
     int nextFd_ = 1000;
     Observed observed_;
 };

@@ -81,8 +81,54 @@ int DeviceContract_CheckCommand(const DeviceContractRules* rules, CvCommand* com
  * "parameter buffer 0 in incorrect". */
 int DeviceContract_CheckBlockLength(const CvCommand* command, uint32_t expected, CvError* error);
 
+
+/* What functions 0 to 5 answer on a server whose answers do not depend on the
+ * device: the capability word, the settings support, setting 0 (the command
+ * time-out, kept where the server says) and the ability records. */
+typedef struct DeviceQueryAnswers {
+    const char* settingKind;    /* names the kind in the setting refusals: "ATA", "SCSI", ... */
+    uint32_t capabilities;
+    DeviceSettingsSupport support;
+    uint8_t writesCapabilities; /* 0: 'get capabilities' succeeds and writes nothing */
+    uint8_t constantSetting5;   /* setting 5 reads 1 */
+    const void* abilities;      /* abilityCount records of abilitySize bytes */
+    uint32_t abilitySize;
+    int32_t abilityCount;
+} DeviceQueryAnswers;
+
+typedef struct DeviceTimeoutAccess {
+    void* owner;
+    uint64_t (*get)(void* owner);
+    void (*set)(void* owner, uint64_t value);
+} DeviceTimeoutAccess;
+
+CRT_STATIC_ASSERT(offsetof(DeviceQueryAnswers, capabilities) == 8, "DeviceQueryAnswers.capabilities");
+CRT_STATIC_ASSERT(offsetof(DeviceQueryAnswers, support) == 12, "DeviceQueryAnswers.support");
+CRT_STATIC_ASSERT(offsetof(DeviceQueryAnswers, writesCapabilities) == 16, "DeviceQueryAnswers.writesCapabilities");
+CRT_STATIC_ASSERT(offsetof(DeviceQueryAnswers, abilities) == 24, "DeviceQueryAnswers.abilities");
+CRT_STATIC_ASSERT(sizeof(DeviceQueryAnswers) == 40, "DeviceQueryAnswers size");
+CRT_STATIC_ASSERT(sizeof(DeviceTimeoutAccess) == 24, "DeviceTimeoutAccess size");
+
+/* Answers function 0 to 5 of a command that passed DeviceContract_CheckCommand;
+ * other codes are refused with "Unsupported function code: %d". Setting
+ * refusals say "Unsupported <kind> setting to get: %d" (or "to set"). */
+int DeviceContract_AnswerQuery(const DeviceQueryAnswers* answers, const DeviceTimeoutAccess* timeout,
+                               CvCommand* command, CvError* error);
+
 /* The ability index of a 'get ability' command that passed the checks. */
 int32_t DeviceContract_AbilityIndex(const CvCommand* command);
+
+/* The 33 "scsi/device" abilities in the order every server lists them: no
+ * data; data in and data out of any operation code with genericTransfer bytes;
+ * then the data-in and data-out operation codes with their own limit of
+ * operationTransfer bytes. */
+#define DEVICE_SCSI_ABILITY_COUNT 33
+void DeviceContract_FillScsiAbilities(ScsiAbility* abilities, uint32_t genericTransfer, uint32_t operationTransfer);
+
+/* The limits the operating system's SCSI servers list: data in and data out up
+ * to 0x2000000 bytes of any operation code, 0x8000 bytes of the listed ones. */
+#define DEVICE_SCSI_GENERIC_TRANSFER 0x2000000u
+#define DEVICE_SCSI_OPERATION_TRANSFER 0x8000u
 
 #ifdef __cplusplus
 }
