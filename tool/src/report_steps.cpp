@@ -8,6 +8,8 @@
 #include <corvane.h>
 
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 namespace firmstep {
 
@@ -19,12 +21,30 @@ void RunContext::NoteOutcome(RunOutcome outcome, std::string message)
     report->message = std::move(message);
 }
 
+namespace {
+
+// Whether the report would replace one of the files the run reads: a slip
+// such as "-report fw.bin" must not destroy the image.
+bool IsAnInputFile(const ToolOptions& options)
+{
+    for (const char* input : {options.firmwareFile, options.modelFile, options.configFile}) {
+        std::error_code ignored;
+        if (input != nullptr && std::filesystem::equivalent(options.reportFile, input, ignored))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 StepResult StartReportStep(RunContext& run)
 {
     if (run.options.reportFile == nullptr)
         return {};
     std::string reason;
-    if (!run.reportFile.Prepare(run.options.reportFile, reason)) {
+    if (IsAnInputFile(run.options))
+        reason = "it is one of the files the run reads";
+    if (!reason.empty() || !run.reportFile.Prepare(run.options.reportFile, reason)) {
         ToolPrint("ERROR: Firmware WAS NOT downloaded/activated - cannot write the report file '%s': %s\n",
                   run.options.reportFile, reason.c_str());
         ToolFlush();

@@ -174,6 +174,11 @@ TEST(E2eReport, EarlyEndsAndTheFileItself)
               std::string::npos)
         << unwritable.output;
     EXPECT_EQ(unwritable.output.find("Device 0"), std::string::npos);
+    const ProgramResult image = farm.run({"fw.bin", "-batch_mode", "-report", "./fw.bin"});
+    EXPECT_EQ(image.status, 1);
+    EXPECT_NE(image.output.find("'./fw.bin': it is one of the files the run reads\n"), std::string::npos)
+        << image.output;
+    EXPECT_EQ(ReadFile(farm.dir() / "fw.bin").size(), 16384u);
     EXPECT_EQ(farm.savedRevision("ata", "VTA0001"), "");
 
     const ProgramResult config =
