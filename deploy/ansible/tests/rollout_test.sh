@@ -2,7 +2,7 @@
 # The example roll-out against this machine (-c local): three hosts, each a
 # demo farm of simulated drives in a directory of its own, the second given a
 # damaged image. Check mode only lists; the roll-out updates every drive of
-# the first host, fails the second and never reaches the third.
+# the first host, fails the second and stops before the third.
 #
 # Usage: rollout_test.sh BUILD_DIR VALIDATOR_PYTHON VALIDATOR SCHEMA
 # Exit status 77 (skipped) when ansible-playbook is missing.
@@ -78,9 +78,11 @@ for host in ("farm-a", "farm-bad", "farm-c"):
     assert all(d["update"] is None for d in report["drives"]), host
 CHECK
 
-echo "=== roll-out, one host a batch: farm-a updated, farm-bad fails, farm-c never reached"
+# Two hosts a batch: farm-a and farm-bad share the first, so only
+# max_fail_percentage (0) keeps the second batch, farm-c, from running.
+echo "=== roll-out, two hosts a batch: farm-a updated, farm-bad fails, farm-c never reached"
 status=0
-playbook "$work/rollout.out" -e "firmstep_report_dir=$work/reports" || status=$?
+playbook "$work/rollout.out" -e "firmstep_report_dir=$work/reports" -e rollout_batch=2 || status=$?
 cat "$work/rollout.out"
 [ "$status" -ne 0 ] || fail "a roll-out with a failed host exited 0"
 validate "$work/reports"/farm-a.json "$work/reports"/farm-bad.json
