@@ -153,6 +153,35 @@ TEST_F(HotplugEventsTest, ListenersMayChangeTheListenersWhileCalled)
     CvHotplugEventManager_RemoveListener(&newcomer.listener);
 }
 
+TEST_F(HotplugEventsTest, OneRemovalTakesOutOneCopyOfAListenerAddedTwice)
+{
+    Recorder twice("twice");
+    struct Remover {
+        CvHotplugListener* target;
+        bool done = false;
+        CvHotplugListener listener{};
+    } remover{&twice.listener};
+    remover.listener.userData = &remover;
+    remover.listener.resourceRemoved = [](void* self, CvUID) {
+        auto* r = static_cast<Remover*>(self);
+        if (!r->done) CvHotplugEventManager_RemoveListener(r->target);
+        r->done = true;
+    };
+    CvHotplugEventManager_AddListener(&twice.listener);
+    CvHotplugEventManager_AddListener(&remover.listener);
+    CvHotplugEventManager_AddListener(&twice.listener);
+
+    // The copy removed during the first event is the later one: not called for it.
+    CvHotplugEventManager_SignalResourceRemoved(1);
+    CvHotplugEventManager_SignalResourceRemoved(2);
+    WorkMarker().wait();
+    CvHotplugEventManager_RemoveListener(&twice.listener);
+    CvHotplugEventManager_SignalResourceRemoved(3);
+    WorkMarker().wait();
+    EXPECT_EQ(twice.events, (std::vector<std::string>{"resource removed 1", "resource removed 2"}));
+    CvHotplugEventManager_RemoveListener(&remover.listener);
+}
+
 TEST_F(HotplugEventsTest, EventsAfterShutdownOfTheListenersReachNobody)
 {
     Recorder recorder("r");

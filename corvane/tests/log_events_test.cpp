@@ -49,12 +49,15 @@ TEST_F(LogEventsTest, CallsListenersInOrderUntilRemoved)
     CvLogEventManager_AddListener(&b);
     CvLogEventManager_AddListener(&a);  // added twice: called twice
     CvLog(1, "one");
-    CvLogEventManager_RemoveListener(&a);
+    CvLogEventManager_RemoveListener(&a);  // one copy goes
     CvLog(1, "two");
     CvLogEventManager_RemoveListener(&b);
     CvLogEventManager_RemoveListener(&silent);
     CvLog(1, "three");
-    EXPECT_EQ(calls, (std::vector<std::string>{"first:one", "second:one", "first:one", "second:two"}));
+    CvLogEventManager_RemoveListener(&a);
+    CvLog(1, "four");
+    EXPECT_EQ(calls, (std::vector<std::string>{"first:one", "second:one", "first:one", "first:two", "second:two",
+                                               "first:three"}));
 }
 
 TEST_F(LogEventsTest, ListenersMayLogThemselves)

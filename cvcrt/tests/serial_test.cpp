@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cvcrt.h"
+#include "serial_rate_probe.h"
 
 namespace {
 
@@ -96,6 +97,50 @@ TEST(SerialPortTest, ValidatesAndAppliesSettings) {
     SerialPortClose(port);
 }
 
+TEST(SerialPortTest, SetsRatesWithoutASpeedConstantAndRefusesAnRtsToggleItCannotDo) {
+    Pty pty;
+    SerialPort* port = SerialPortOpen(pty.Path());
+    ASSERT_NE(port, SERIAL_PORT_INVALID);
+    const int probe = open(pty.Path(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(probe, 0);
+    SerialPortSettings settings{250000, SERIAL_FLOW_NONE, SERIAL_FORMAT_8N1, 0};
+    ASSERT_EQ(SerialPortSetSettings(port, &settings), 0);
+    EXPECT_EQ(serial_test::DeviceRate(probe), 250000);
+    settings.baud = 7;
+    ASSERT_EQ(SerialPortSetSettings(port, &settings), 0);
+    EXPECT_EQ(serial_test::DeviceRate(probe), 19200);
+
+    // A pseudo-terminal has no RS-485 mode: nothing would raise RTS while sending.
+    settings.flowControl = SERIAL_FLOW_RTS_TOGGLE;
+    EXPECT_EQ(SerialPortSetSettings(port, &settings), -1);
+    SerialPortSettings read{};
+    SerialPortGetSettings(port, &read);
+    EXPECT_EQ(read.flowControl, SERIAL_FLOW_NONE);
+    close(probe);
+    SerialPortClose(port);
+}
+
+TEST(SerialPortTest, ReadTimeoutIsBetweenCharactersAndNotCappedAt25Seconds) {
+    Pty pty;
+    SerialPort* port = SerialPortOpen(pty.Path());
+    ASSERT_NE(port, SERIAL_PORT_INVALID);
+    // 30 s: accepted, and a read that fills its buffer does not wait for it.
+    SerialPortSettings settings{6, SERIAL_FLOW_NONE, SERIAL_FORMAT_8N1, 300};
+    ASSERT_EQ(SerialPortSetSettings(port, &settings), 0);
+    ASSERT_EQ(write(pty.Master(), "abcde", 5), 5);
+    char buffer[16] = {};
+    EXPECT_EQ(SerialPortRecv(port, buffer, 5), 5);
+    EXPECT_STREQ(buffer, "abcde");
+    // 0.1 s: a read takes what came and returns once nothing more follows.
+    settings.readTimeout = 1;
+    ASSERT_EQ(SerialPortSetSettings(port, &settings), 0);
+    ASSERT_EQ(write(pty.Master(), "fg", 2), 2);
+    std::memset(buffer, 0, sizeof buffer);
+    EXPECT_EQ(SerialPortRecv(port, buffer, sizeof buffer), 2);
+    EXPECT_STREQ(buffer, "fg");
+    SerialPortClose(port);
+}
+
 TEST(SerialPortTest, MovesBytesBothWays) {
     Pty pty;
     SerialPort* port = SerialPortOpen(pty.Path());
@@ -124,8 +169,12 @@ TEST(SerialPortTest, MovesBytesBothWays) {
 
 TEST(SerialPortTest, FormatsTheDefaultPathWithinTheBuffer) {
     char path[32];
+    EXPECT_EQ(SerialPortGetDefaultPath(1, path, sizeof path), 10);
+    EXPECT_STREQ(path, "/dev/ttyS0");
     EXPECT_EQ(SerialPortGetDefaultPath(3, path, sizeof path), 10);
-    EXPECT_STREQ(path, "/dev/ttyS3");
+    EXPECT_STREQ(path, "/dev/ttyS2");
+    EXPECT_EQ(SerialPortGetDefaultPath(0, path, sizeof path), -1);
+    EXPECT_STREQ(path, "");
     char small[6];
     EXPECT_EQ(SerialPortGetDefaultPath(12, small, sizeof small), 5);
     EXPECT_STREQ(small, "/dev/");

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "command_relay.h"
+#include "listener_relay.h"
 #include "machine_list.h"
 
 namespace cvpl_local {
@@ -26,9 +27,7 @@ int WhenConnected(void* userData, CvError* error, Call&& call)
 int Connect(void* userData, const StringMap*, CvError* error)
 {
     LocalMachine& machine = State(userData);
-    std::lock_guard change(machine.listenerChange);
-    CvHotplugListener* events = nullptr;
-    CvLogListener* logs = nullptr;
+    bool attach = false;
     {
         std::lock_guard lock(machine.mutex);
         if (machine.connected != 0)
@@ -36,41 +35,28 @@ int Connect(void* userData, const StringMap*, CvError* error)
                                     static_cast<int>(machine.machine));
         machine.connected = 1;
         if (machine.client == CV_UID_NONE) machine.client = CvNextUID();
-        events = machine.eventListener;
-        logs = machine.logListener;
+        attach = !machine.relaysAttached;
+        machine.relaysAttached = true;
     }
-    if (events != nullptr) CvHotplugEventManager_AddListener(events);
-    if (logs != nullptr) CvLogEventManager_AddListener(logs);
+    // From now on the relays pass events and lines to the listeners that are set.
+    if (attach) {
+        CvHotplugEventManager_AddListener(&machine.eventRelay);
+        CvLogEventManager_AddListener(&machine.logRelay);
+    }
     return CvSetNoThreadError(error);
-}
-
-// Clears the connected flag; false when it was not set.
-bool MarkDisconnected(LocalMachine& machine, CvHotplugListener** events, CvLogListener** logs)
-{
-    std::lock_guard lock(machine.mutex);
-    if (machine.connected == 0) return false;
-    machine.connected = 0;
-    *events = machine.eventListener;
-    *logs = machine.logListener;
-    return true;
-}
-
-void Detach(CvHotplugListener* events, CvLogListener* logs)
-{
-    if (events != nullptr) CvHotplugEventManager_RemoveListener(events);
-    if (logs != nullptr) CvLogEventManager_RemoveListener(logs);
 }
 
 int Disconnect(void* userData, CvError* error)
 {
     LocalMachine& machine = State(userData);
-    std::lock_guard change(machine.listenerChange);
-    CvHotplugListener* events = nullptr;
-    CvLogListener* logs = nullptr;
-    if (!MarkDisconnected(machine, &events, &logs))
+    std::unique_lock lock(machine.mutex);
+    if (machine.connected == 0)
         return CvSetThreadError(error, CV_ERROR_FAILED, "Machine %d is already disconnected",
                                 static_cast<int>(machine.machine));
-    Detach(events, logs);
+    machine.connected = 0;
+    // No new call reaches the client's listeners; let those in progress end.
+    WaitForOtherDeliveries(machine, lock, machine.eventListener);
+    WaitForOtherDeliveries(machine, lock, machine.logListener);
     return CvSetNoThreadError(error);
 }
 
@@ -82,24 +68,18 @@ int IsConnected(void* userData, int* connected, CvError* error)
     return CvSetNoThreadError(error);
 }
 
-// The two listener setters: swap the stored listener and, while connected,
-// move the attachment from the old one to the new one.
-template <class Listener, Listener* LocalMachine::*Field, void (*Add)(Listener*), void (*Remove)(Listener*)>
+// The two listener setters: swap the stored listener; the relays pass what
+// follows to the new one. The old one is handed back once no other thread is
+// still inside it.
+template <class Listener, Listener* LocalMachine::*Field>
 int SetListener(void* userData, Listener* listener, Listener** previous, CvError* error)
 {
     LocalMachine& machine = State(userData);
-    std::lock_guard change(machine.listenerChange);
-    Listener* old = nullptr;
-    bool connected = false;
-    {
-        std::lock_guard lock(machine.mutex);
-        old = machine.*Field;
-        machine.*Field = listener;
-        connected = machine.connected != 0;
-    }
-    if (connected && old != nullptr) Remove(old);
+    std::unique_lock lock(machine.mutex);
+    Listener* old = machine.*Field;
+    machine.*Field = listener;
+    if (old != listener) WaitForOtherDeliveries(machine, lock, old);
     if (previous != nullptr) *previous = old;
-    if (connected && listener != nullptr) Add(listener);
     return CvSetNoThreadError(error);
 }
 
@@ -190,15 +170,24 @@ int ResourceServiceAbort(void* userData, CvUID resource, CvUID service, uint32_t
 // no submitted command is outstanding.
 int Dispose(void* userData, CvError* error)
 {
-    std::unique_ptr<LocalMachine> machine(&State(userData));
-    // A machine destroyed while connected leaves no listener attached behind it:
-    // its client could never detach them any more.
-    CvHotplugListener* events = nullptr;
-    CvLogListener* logs = nullptr;
-    if (MarkDisconnected(*machine, &events, &logs)) Detach(events, logs);
-    const CvUID uid = machine->machine;
-    MachineList& list = machine->list;
-    machine.reset();
+    LocalMachine& machine = State(userData);
+    std::shared_ptr<LocalMachine> own = std::move(machine.self);
+    bool attached = false;
+    {
+        std::lock_guard lock(machine.mutex);
+        machine.connected = 0;
+        attached = machine.relaysAttached;
+    }
+    // A machine destroyed while connected leaves nothing attached behind it: its
+    // client could never detach it any more. Once these return, the framework
+    // calls neither relay again.
+    if (attached) {
+        CvHotplugEventManager_RemoveListener(&machine.eventRelay);
+        CvLogEventManager_RemoveListener(&machine.logRelay);
+    }
+    const CvUID uid = machine.machine;
+    MachineList& list = machine.list;
+    own.reset();
     list.remove(uid);
     return CvSetNoThreadError(error);
 }
@@ -218,16 +207,18 @@ bool RequireConnected(LocalMachine& machine, CvUID* client, CvError* error)
 
 bool FillMachineDescriptor(CvUID machine, MachineList& list, CvMachineDescriptor* descriptor)
 {
-    std::unique_ptr<LocalMachine> state(new (std::nothrow) LocalMachine(machine, list));
-    if (!state) return false;
+    std::shared_ptr<LocalMachine> state;
+    try {
+        state = std::make_shared<LocalMachine>(machine, list);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    PrepareRelays(*state);
     descriptor->connect = Connect;
     descriptor->disconnect = Disconnect;
     descriptor->isConnected = IsConnected;
-    descriptor->setEventListener =
-        SetListener<CvHotplugListener, &LocalMachine::eventListener, CvHotplugEventManager_AddListener,
-                    CvHotplugEventManager_RemoveListener>;
-    descriptor->setLoggingListener = SetListener<CvLogListener, &LocalMachine::logListener,
-                                                 CvLogEventManager_AddListener, CvLogEventManager_RemoveListener>;
+    descriptor->setEventListener = SetListener<CvHotplugListener, &LocalMachine::eventListener>;
+    descriptor->setLoggingListener = SetListener<CvLogListener, &LocalMachine::logListener>;
     descriptor->getResourceList = GetResourceList;
     descriptor->getMachineServiceList = GetMachineServiceList;
     descriptor->machineServiceGetInfo = MachineServiceGetInfo;
@@ -241,7 +232,9 @@ bool FillMachineDescriptor(CvUID machine, MachineList& list, CvMachineDescriptor
     descriptor->resourceServiceSubmitCommand = ResourceServiceSubmit;
     descriptor->resourceServiceAbortCommand = ResourceServiceAbort;
     descriptor->dispose = Dispose;
-    descriptor->userData = state.release();
+    LocalMachine& created = *state;
+    descriptor->userData = &created;
+    created.self = std::move(state);
     return true;
 }
 

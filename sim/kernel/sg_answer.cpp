@@ -7,39 +7,28 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "libata_sense.h"
 #include "simdrive/ata_drive.h"
+#include "usb_bridge.h"
 #include "simdrive/scsi_drive.h"
 
 namespace simdrive {
 
 namespace {
-
-constexpr uint8_t kAtaPassThrough12 = 0xA1;
-constexpr uint8_t kAtaPassThrough16 = 0x85;
 constexpr uint8_t kDriverSense = 0x08;  // DRIVER_SENSE: sense data is valid
 // SAT protocol field values.
 constexpr uint8_t kSatNonData = 3;
 constexpr uint8_t kSatPioIn = 4;
 constexpr uint8_t kSatPioOut = 5;
 constexpr uint8_t kSatDma = 6;
-constexpr uint8_t kStatusDeviceFault = 0x20;
-
-void clearResults(sg_io_hdr& request) {
-    request.status = 0;
-    request.masked_status = 0;
-    request.msg_status = 0;
-    request.sb_len_wr = 0;
-    request.host_status = 0;
-    request.driver_status = 0;
-    request.resid = 0;
-    request.duration = 0;
-    request.info = 0;
-}
+constexpr uint8_t kSatUdmaIn = 10;
+constexpr uint8_t kSatUdmaOut = 11;
+}  // namespace
 
 void checkCondition(sg_io_hdr& request, std::span<const uint8_t> sense) {
     request.status = scsi::kStatusCheckCondition;
@@ -64,18 +53,8 @@ std::span<uint8_t> dataOf(const sg_io_hdr& request) {
     return {static_cast<uint8_t*>(request.dxferp), request.dxfer_len};
 }
 
-int ataPassThrough(AtaDrive& drive, sg_io_hdr& request, const LibataPort& port) {
-    const uint8_t* cdb = request.cmdp;
-    const bool twelve = cdb[0] == kAtaPassThrough12;
-    uint8_t protocol = (cdb[1] >> 1) & 0x0F;
-    bool extend = !twelve && (cdb[1] & 0x01) != 0;
-    bool checkCond = (cdb[2] & 0x20) != 0;
-    bool fromDevice = (cdb[2] & 0x08) != 0;
-    bool hasLength = (cdb[2] & 0x03) != 0;
-
-    AtaRequest ata;
-    ata.extended = extend;
-    AtaInputs& in = ata.registers;
+AtaInputs passThroughRegisters(const uint8_t* cdb, bool twelve, bool extend) {
+    AtaInputs in;
     if (twelve) {
         in.features = cdb[3];
         in.count = cdb[4];
@@ -100,15 +79,59 @@ int ataPassThrough(AtaDrive& drive, sg_io_hdr& request, const LibataPort& port) 
         in.lbaMidExp = cdb[9];
         in.lbaHighExp = cdb[11];
     }
+    return in;
+}
+
+std::optional<AtaDataPhase> passThroughPhase(uint8_t protocol, bool fromDevice) {
+    switch (protocol) {
+    case kSatNonData: return AtaDataPhase::None;
+    case kSatPioIn: return AtaDataPhase::PioIn;
+    case kSatPioOut: return AtaDataPhase::PioOut;
+    case kSatDma:
+    case kSatUdmaIn:
+    case kSatUdmaOut: return fromDevice ? AtaDataPhase::DmaIn : AtaDataPhase::DmaOut;
+    default: return std::nullopt;
+    }
+}
+
+namespace {
+
+constexpr uint8_t kAtaPassThrough12 = 0xA1;
+constexpr uint8_t kAtaPassThrough16 = 0x85;
+constexpr uint8_t kStatusDeviceFault = 0x20;
+
+void clearResults(sg_io_hdr& request) {
+    request.status = 0;
+    request.masked_status = 0;
+    request.msg_status = 0;
+    request.sb_len_wr = 0;
+    request.host_status = 0;
+    request.driver_status = 0;
+    request.resid = 0;
+    request.duration = 0;
+    request.info = 0;
+}
+
+int ataPassThrough(AtaDrive& drive, sg_io_hdr& request, const LibataPort& port) {
+    const uint8_t* cdb = request.cmdp;
+    const bool twelve = cdb[0] == kAtaPassThrough12;
+    uint8_t protocol = (cdb[1] >> 1) & 0x0F;
+    bool extend = !twelve && (cdb[1] & 0x01) != 0;
+    bool checkCond = (cdb[2] & 0x20) != 0;
+    bool fromDevice = (cdb[2] & 0x08) != 0;
+    bool hasLength = (cdb[2] & 0x03) != 0;
+
+    AtaRequest ata;
+    ata.extended = extend;
+    ata.registers = passThroughRegisters(cdb, twelve, extend);
     bool wantIn = request.dxfer_direction == SG_DXFER_FROM_DEV;
     bool wantOut = request.dxfer_direction == SG_DXFER_TO_DEV;
-    switch (protocol) {
-    case kSatNonData: ata.phase = AtaDataPhase::None; break;
-    case kSatPioIn: ata.phase = AtaDataPhase::PioIn; break;
-    case kSatPioOut: ata.phase = AtaDataPhase::PioOut; break;
-    case kSatDma: ata.phase = fromDevice ? AtaDataPhase::DmaIn : AtaDataPhase::DmaOut; break;
-    default: refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInCdb); return 0;
+    const std::optional<AtaDataPhase> phase = passThroughPhase(protocol, fromDevice);
+    if (!phase) {
+        refuse(request, scsi::kKeyIllegalRequest, scsi::kAscInvalidFieldInCdb);
+        return 0;
     }
+    ata.phase = *phase;
     bool phaseIn = ata.phase == AtaDataPhase::PioIn || ata.phase == AtaDataPhase::DmaIn;
     bool phaseOut = ata.phase == AtaDataPhase::PioOut || ata.phase == AtaDataPhase::DmaOut;
     // The translation insists that the CDB, the transfer direction and the
@@ -257,7 +280,7 @@ int scsiDisk(ScsiDrive& drive, sg_io_hdr& request) {
 
 }  // namespace
 
-int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port) {
+int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port, UsbBridgeState* bridge) {
     if (request.interface_id != 'S') {
         errno = ENOSYS;
         return -1;
@@ -271,7 +294,10 @@ int answerSgIo(SimDrive& drive, sg_io_hdr& request, const LibataPort& port) {
         return -1;
     }
     clearResults(request);
-    if (auto* ata = dynamic_cast<AtaDrive*>(&drive)) return libataDisk(*ata, request, port);
+    if (auto* ata = dynamic_cast<AtaDrive*>(&drive)) {
+        if (bridge != nullptr) return answerUsbBridge(*ata, request, *bridge);
+        return libataDisk(*ata, request, port);
+    }
     if (auto* scsiDrive = dynamic_cast<ScsiDrive*>(&drive)) return scsiDisk(*scsiDrive, request);
     errno = ENOTTY;  // an NVMe namespace takes no SCSI commands
     return -1;

@@ -75,6 +75,12 @@ void SimKernel::setLibataPort(const std::string& path, const LibataPort& port) {
     if (auto node = nodes_.find(path); node != nodes_.end()) node->second->port = port;
 }
 
+void SimKernel::setUsbBridge(const std::string& path, const UsbBridge& bridge) {
+    std::lock_guard lock(mutex_);
+    if (auto node = nodes_.find(path); node != nodes_.end())
+        node->second->bridge = std::make_shared<UsbBridgeState>(bridge);
+}
+
 void SimKernel::setQueueLimit(const std::string& path, uint32_t bytes) {
     std::lock_guard lock(mutex_);
     if (auto node = nodes_.find(path); node != nodes_.end()) node->second->queueLimit = bytes;
@@ -144,7 +150,7 @@ SimKernel::Passage SimKernel::pass(int fd) {
     auto entry = open_.find(fd);
     if (entry == open_.end()) return {};
     Node& node = *entry->second;
-    return {node.drive, node.queueLimit, node.port};
+    return {node.drive, node.queueLimit, node.port, node.bridge};
 }
 
 int SimKernel::sgIo(int fd, sg_io_hdr* request) {
@@ -159,6 +165,9 @@ int SimKernel::sgIo(int fd, sg_io_hdr* request) {
         observed_.sgTimeoutMs = request->timeout;
         observed_.sgDataLength = request->dxfer_len;
         observed_.cdb.assign(request->cmdp, request->cmdp + request->cmd_len);
+        constexpr std::size_t kRecent = 8;
+        if (observed_.recentCdbs.size() == kRecent) observed_.recentCdbs.erase(observed_.recentCdbs.begin());
+        observed_.recentCdbs.push_back(observed_.cdb);
     }
     // The block layer's own check, before anything is sent.
     if (request->interface_id == 'S' && passage.queueLimit != 0 && request->dxfer_len > passage.queueLimit) {
@@ -169,7 +178,7 @@ int SimKernel::sgIo(int fd, sg_io_hdr* request) {
         timedOut(*request, *report);
         return 0;
     }
-    return answerSgIo(*passage.drive, *request, passage.port);
+    return answerSgIo(*passage.drive, *request, passage.port, passage.bridge.get());
 }
 
 std::optional<SimKernel::TimeoutReport> SimKernel::takeTimeout(int fd) {

@@ -2,7 +2,8 @@
 // nodes backed by simulated drives, answering SG_IO the way Linux does for a
 // libata disk (SAT ATA PASS-THROUGH (12) and (16) with the registers in
 // sense data as libata writes it, a translated INQUIRY) and for a SCSI disk,
-// and the NVMe admin and reset requests on a controller's character device.
+// ATA drives behind USB bridges, and the NVMe admin and reset requests on a
+// controller's character device.
 // Like the kernel, it refuses a request larger than the node's queue limit
 // before the drive sees it, and reports a command that timed out the way
 // kernels do.
@@ -18,6 +19,7 @@
 
 #include "kernel_io/kernel_io.h"
 #include "libata_sense.h"
+#include "usb_bridge.h"
 #include "simdrive/ata_drive.h"
 #include "simdrive/nvme_drive.h"
 #include "simdrive/scsi_drive.h"
@@ -49,6 +51,9 @@ public:
     void reset();
     // How libata answers on the libata disk at `path` (until reset).
     void setLibataPort(const std::string& path, const LibataPort& port);
+    // Puts a USB bridge in front of the ATA drive at `path` (until reset); its
+    // memory starts empty.
+    void setUsbBridge(const std::string& path, const UsbBridge& bridge);
 
     // The largest transfer one request on the node may carry (its
     // max_hw_sectors, or for a controller what applies to admin commands); a
@@ -70,6 +75,7 @@ public:
     struct Observed {
         uint32_t sgTimeoutMs = 0;
         std::vector<uint8_t> cdb;
+        std::vector<std::vector<uint8_t>> recentCdbs;  // the last few, oldest first
         uint32_t sgDataLength = 0;
         uint32_t nvmeTimeoutMs = 0;
         uint32_t sgRequests = 0;
@@ -95,12 +101,14 @@ private:
         uint32_t timeouts = 0;
         TimeoutReport report = TimeoutReport::OldKernel;
         LibataPort port;
+        std::shared_ptr<UsbBridgeState> bridge;
     };
     // The node of a descriptor as one request finds it, taken under the lock.
     struct Passage {
         std::shared_ptr<SimDrive> drive;  // null: a bad descriptor
         uint32_t queueLimit = 0;
         LibataPort port;
+        std::shared_ptr<UsbBridgeState> bridge;
     };
     Passage pass(int fd);
     // Uses up one time-out of the descriptor's node; nothing when none is due.

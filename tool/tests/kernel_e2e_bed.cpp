@@ -119,7 +119,10 @@ std::string KernelBed::addBlockDevice(const std::string& name, const Disk& disk,
 void KernelBed::addDisk(const std::string& name, unsigned major, unsigned minor, const std::string& id,
                         const std::string& description, unsigned maxHwSectorsKb)
 {
-    Disk disk{major, minor, id, description.find("kind=ata") != std::string::npos ? "ata" : "scsi", ""};
+    const std::string bus = description.rfind("usb=", 0) == 0                ? "usb"
+                            : description.find("kind=ata") != std::string::npos ? "ata"
+                                                                                : "scsi";
+    Disk disk{major, minor, id, bus, ""};
     disk.sysPath = addBlockDevice(name, disk);
     disks_[name] = disk;
     const std::string limit =
@@ -251,6 +254,14 @@ Environment KernelBed::prepare() const
 void KernelBed::writeConfiguration(const std::string& text)
 {
     WriteFile(dir_.path() / "firmstep.ini", text);
+}
+
+void KernelBed::usePlugins(const std::string& plugins)
+{
+    std::string configuration = kConfiguration;
+    const std::string line = "Plugins=cvpl-local,cvpl-os-devices,cvpl-ata,cvpl-scsi,cvpl-nvme\n";
+    configuration.replace(configuration.find(line), line.size(), "Plugins=" + plugins + "\n");
+    WriteFile(dir_.path() / "firmstep.ini", configuration);
 }
 
 void KernelBed::useConfiguration(const std::filesystem::path& source)

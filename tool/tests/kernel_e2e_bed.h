@@ -42,8 +42,9 @@ public:
     // A whole disk "/dev/<name>" with device number major:minor and the
     // identity link "/dev/disk/by-id/<id>", answered by a drive of this
     // description ("kind=ata; ..." is a libata disk, "kind=scsi; ..." a SCSI
-    // disk). A queue limit other than 0 makes the kernel refuse requests that
-    // move more than that many KiB, as a USB bridge's queue does.
+    // disk, "usb=<bridge>; kind=ata; ..." an ATA drive behind a USB bridge). A
+    // queue limit other than 0 makes the kernel refuse requests that move more
+    // than that many KiB, as a USB bridge's queue does.
     void addDisk(const std::string& name, unsigned major, unsigned minor, const std::string& id,
                  const std::string& description, unsigned maxHwSectorsKb = 0);
     // A second whole disk "/dev/<name>" that reaches the drive of disk `of`, as
@@ -69,6 +70,8 @@ public:
                         const std::vector<std::pair<std::string, std::string>>& controllers,
                         const std::string& description);
 
+    // The bed's configuration with another comma-separated list of plug-ins.
+    void usePlugins(const std::string& plugins);
     // Replaces the bed's "firmstep.ini" with a copy of another configuration.
     void useConfiguration(const std::filesystem::path& source);
     // Replaces the bed's "firmstep.ini" with this text.

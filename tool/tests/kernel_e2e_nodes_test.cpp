@@ -10,7 +10,7 @@ using simdrive::NodeEntry;
 
 std::string Problem(const std::string& text)
 {
-    std::vector<NodeEntry> nodes{NodeEntry{"/dev/kept", {}, {}}};
+    std::vector<NodeEntry> nodes{NodeEntry{"/dev/kept", {}, {}, {}}};
     std::string error;
     EXPECT_FALSE(simdrive::parseNodeTable(text, nodes, error)) << text;
     EXPECT_EQ(nodes.size(), 1u) << "a refused table leaves the caller's list alone";

@@ -302,7 +302,7 @@ TEST(KernelE2eShipped, ConfigurationReportsAMachineWithoutVtDrivesCleanly)
 
     const ProgramResult result = bed.run({"-list", "-debug"});
     EXPECT_EQ(result.status, 0) << result.output;
-    EXPECT_EQ(LinesWith(result.output, "Plugin loaded - ").size(), 6u) << result.output;
+    EXPECT_EQ(LinesWith(result.output, "Plugin loaded - ").size(), 8u) << result.output;
     std::vector<std::string> complaints = Complaints(result);
     std::erase_if(complaints,
                   [](const std::string& line) { return line.rfind("WARNING: Could not initialize StoreLib", 0) == 0; });

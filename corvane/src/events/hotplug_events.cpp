@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -16,11 +17,19 @@ namespace {
 
 using corvane::NeverDestroyed;
 
+// One addition of a listener; a listener added twice has two entries and is
+// called twice. The serial tells the entries apart while events are delivered.
+struct Entry {
+    CvHotplugListener* listener;
+    unsigned long long serial;
+};
+
 struct HotplugListeners {
     // Recursive: a listener may add or remove listeners, and signal events.
     std::recursive_mutex mutex;
     // Exists between Initialize and Uninitialize.
-    std::optional<std::vector<CvHotplugListener*>> listeners;
+    std::optional<std::vector<Entry>> listeners;
+    unsigned long long nextSerial = 0;
 };
 
 NeverDestroyed<HotplugListeners> g_hotplug;
@@ -51,10 +60,11 @@ struct HotplugWork {
     HotplugEvent event;
 };
 
-bool StillListening(const CvHotplugListener* listener)
+bool StillListening(const Entry& entry)
 {
     const auto& listeners = g_hotplug->listeners;
-    return listeners && std::find(listeners->begin(), listeners->end(), listener) != listeners->end();
+    return listeners && std::any_of(listeners->begin(), listeners->end(),
+                                    [&](const Entry& e) { return e.serial == entry.serial; });
 }
 
 void Dispatch(const CvHotplugListener& l, const HotplugEvent& e)
@@ -90,9 +100,9 @@ void Deliver(void* argument)
     // Listeners may change the list while they are called: walk a copy, skip
     // those removed meanwhile (a removed listener is never called again) and
     // leave those added meanwhile for the next event.
-    const std::vector<CvHotplugListener*> listeners = *g_hotplug->listeners;
-    for (const CvHotplugListener* listener : listeners)
-        if (StillListening(listener)) Dispatch(*listener, event);
+    const std::vector<Entry> listeners = *g_hotplug->listeners;
+    for (const Entry& entry : listeners)
+        if (StillListening(entry)) Dispatch(*entry.listener, event);
 }
 
 void Signal(EventKind kind, CvUID first, CvUID second, const void* info, std::size_t infoSize)
@@ -135,13 +145,18 @@ void CvHotplugEventManager_AddListener(CvHotplugListener* listener)
 {
     if (listener == nullptr) return;
     std::lock_guard lock(g_hotplug->mutex);
-    if (g_hotplug->listeners) g_hotplug->listeners->push_back(listener);
+    if (g_hotplug->listeners) g_hotplug->listeners->push_back({listener, g_hotplug->nextSerial++});
 }
 
 void CvHotplugEventManager_RemoveListener(CvHotplugListener* listener)
 {
     std::lock_guard lock(g_hotplug->mutex);
-    if (g_hotplug->listeners) std::erase(*g_hotplug->listeners, listener);
+    if (!g_hotplug->listeners) return;
+    // One removal undoes one addition, the latest.
+    auto& listeners = *g_hotplug->listeners;
+    const auto found = std::find_if(listeners.rbegin(), listeners.rend(),
+                                    [&](const Entry& e) { return e.listener == listener; });
+    if (found != listeners.rend()) listeners.erase(std::next(found).base());
 }
 
 void CvHotplugEventManager_SignalMachineServiceAdded(CvUID service, const CvServiceInfo* info)

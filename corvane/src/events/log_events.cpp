@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <iterator>
 #include <mutex>
 #include <shared_mutex>
 #include <vector>
@@ -51,7 +52,11 @@ void CvLogEventManager_AddListener(CvLogListener* listener)
 void CvLogEventManager_RemoveListener(CvLogListener* listener)
 {
     std::unique_lock lock(g_log->lock);
-    std::erase(g_log->listeners, listener);
+    // One removal undoes one addition, the latest: a listener added twice stays
+    // attached once.
+    auto& listeners = g_log->listeners;
+    const auto found = std::find(listeners.rbegin(), listeners.rend(), listener);
+    if (found != listeners.rend()) listeners.erase(std::next(found).base());
 }
 
 void CvLog(int level, const char* format, ...)

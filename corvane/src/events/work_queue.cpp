@@ -59,19 +59,22 @@ void RunWorkThread(unsigned generation)
 void CvWorkManager_Initialize(void)
 {
     WorkQueue& queue = *g_work;
-    std::lock_guard lock(queue.mutex);
-    if (queue.exists) return;
-    queue.running = true;
-    queue.waiting = false;
-    ++queue.generation;
-    try {
-        queue.thread = std::thread(RunWorkThread, queue.generation);
-    } catch (const std::system_error&) {
-        queue.running = false;
-        CvLog(CV_LOG_ERROR, "Unable to start the work thread");
-        return;
+    {
+        std::lock_guard lock(queue.mutex);
+        if (queue.exists) return;
+        queue.running = true;
+        queue.waiting = false;
+        ++queue.generation;
+        try {
+            queue.thread = std::thread(RunWorkThread, queue.generation);
+            queue.exists = true;
+            return;
+        } catch (const std::system_error&) {
+            queue.running = false;
+        }
     }
-    queue.exists = true;
+    // The work mutex is taken alone: a log listener may queue work.
+    CvLog(CV_LOG_ERROR, "Unable to start the work thread");
 }
 
 void CvWorkManager_Uninitialize(void)

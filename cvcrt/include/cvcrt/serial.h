@@ -14,7 +14,9 @@ typedef struct SerialPort SerialPort;
 #define SERIAL_PORT_INVALID ((SerialPort*)~(uintptr_t)0)
 
 /* baud: 0 ... 10 select 110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600,
- * 115200; above 115200 the rate itself; 11 ... 115200 and negative are invalid. */
+ * 115200; above 115200 the rate itself, any rate; 11 ... 115200 and negative are
+ * invalid. RTS toggle (raised while sending) needs a driver with an RS-485 mode;
+ * elsewhere SerialPortSetSettings refuses it. */
 #define SERIAL_FLOW_NONE 0
 #define SERIAL_FLOW_XONXOFF 1
 #define SERIAL_FLOW_RTSCTS 2
@@ -27,8 +29,10 @@ typedef struct SerialPortSettings {
     int32_t baud;
     int32_t flowControl;
     int32_t dataFormat;
-    /* Tenths of a second: > 0 inter-character time-out; 0 reads return at once
-     * with what is there; < 0 reads block without time-out. */
+    /* Tenths of a second: > 0 inter-character time-out (a read waits for its
+     * first byte, then returns when the buffer is full or no byte followed within
+     * the time-out); 0 reads return at once with what is there; < 0 reads block
+     * without time-out. */
     int32_t readTimeout;
 } SerialPortSettings;
 
@@ -49,8 +53,9 @@ CRT_STATIC_ASSERT(offsetof(SerialPortPollItem, events) == 8, "SerialPortPollItem
 CRT_STATIC_ASSERT(offsetof(SerialPortPollItem, revents) == 9, "SerialPortPollItem.revents");
 CRT_STATIC_ASSERT(sizeof(SerialPortPollItem) == 16, "SerialPortPollItem size");
 
-/* Writes "/dev/ttyS<portNumber>" into at most length - 1 bytes and terminates the
- * buffer; returns the length of the text written, -1 for a null buffer or length 0. */
+/* Writes the device path of port portNumber (counted from 1: port 1 is
+ * "/dev/ttyS0") into at most length - 1 bytes and terminates the buffer; returns
+ * the length of the text written, -1 for a null buffer, length 0 or a port below 1. */
 CRT_API int SerialPortGetDefaultPath(int portNumber, char* buffer, size_t length);
 /* Opens an existing device exclusively for reading and writing, saves its state and
  * applies 9600 baud, no flow control, 8N1, read time-out 0. SERIAL_PORT_INVALID on

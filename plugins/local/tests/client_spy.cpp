@@ -9,6 +9,7 @@ namespace {
 
 std::mutex g_mutex;
 std::vector<ClientCall> g_calls;
+std::function<void()> g_beforeRemoval;
 
 void Note(const char* function, CvUID client)
 {
@@ -35,6 +36,12 @@ void ClearClientCalls()
 {
     std::lock_guard lock(g_mutex);
     g_calls.clear();
+}
+
+void BeforeNextHotplugListenerRemoval(std::function<void()> hook)
+{
+    std::lock_guard lock(g_mutex);
+    g_beforeRemoval = std::move(hook);
 }
 
 }  // namespace cvpl_local_test
@@ -76,4 +83,16 @@ int CvMachineService_AbortCommand(CvUID service, CvUID client, uint32_t tag, CvE
     static const auto next = Next<decltype(&CvMachineService_AbortCommand)>("CvMachineService_AbortCommand");
     Note("machine abort", client);
     return next(service, client, tag, error);
+}
+
+void CvHotplugEventManager_RemoveListener(CvHotplugListener* listener)
+{
+    static const auto next = Next<decltype(&CvHotplugEventManager_RemoveListener)>("CvHotplugEventManager_RemoveListener");
+    std::function<void()> hook;
+    {
+        std::lock_guard lock(cvpl_local_test::g_mutex);
+        hook.swap(cvpl_local_test::g_beforeRemoval);
+    }
+    if (hook) hook();
+    next(listener);
 }

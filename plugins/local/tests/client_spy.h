@@ -6,6 +6,7 @@
 
 #include <corvane.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,5 +20,10 @@ struct ClientCall {
 
 std::vector<ClientCall> ClientCalls();
 void ClearClientCalls();
+
+// Runs `hook` (once, on the calling thread) the next time the plug-in removes a
+// hot-plug listener, before the framework is asked to; so a test can tell that
+// a thread has reached that call.
+void BeforeNextHotplugListenerRemoval(std::function<void()> hook);
 
 }  // namespace cvpl_local_test

@@ -7,11 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <future>
+#include <latch>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "client_spy.h"
@@ -378,6 +383,88 @@ TEST_F(LocalBridgeTest, LoggingListenerIsAttachedExactlyWhileConnected)
     ASSERT_EQ(1, CvMachineManager_DestroyMachine(uid, &error));
     CvLog(CV_LOG_INFO, "machine gone");
     EXPECT_EQ((std::vector<std::string>{"while connected", "reconnected"}), lines.seen);
+}
+
+// The work thread, delivering an event, changes a machine's listener while
+// another thread disconnects that machine: neither may wait for the other.
+TEST_F(LocalBridgeTest, ListenerChangeOnTheWorkThreadDoesNotWaitForADisconnect)
+{
+    struct Scene {
+        CvUID machine = CV_UID_NONE;
+        CvHotplugListener attached{};
+        CvHotplugListener replacement{};
+        CvHotplugListener changer{};  // attached to the framework directly
+        std::thread disconnector;
+        int disconnected = -1;
+        // Counted down once the disconnecting thread has reached the framework
+        // or has returned, whichever comes first.
+        std::atomic<bool> arrived{false};
+        std::latch disconnecting{1};
+        void arrive()
+        {
+            if (!arrived.exchange(true)) disconnecting.count_down();
+        }
+        std::promise<int> changed;
+        CvHotplugListener* previous = nullptr;
+    } scene;
+    scene.machine = connected();
+    ASSERT_EQ(1, CvMachine_SetEventListener(scene.machine, &scene.attached, nullptr, &error));
+    scene.changer.userData = &scene;
+    scene.changer.resourceAdded = [](void* self, CvUID, const CvResourceInfo* info) {
+        auto& s = *static_cast<Scene*>(self);
+        if (std::strcmp(info->name, "meeting") != 0) return;  // events left from the set-up
+        s.disconnector = std::thread([&s] {
+            CvError e;
+            s.disconnected = CvMachine_Disconnect(s.machine, &e);
+            s.arrive();
+        });
+        s.disconnecting.wait();
+        CvError e;
+        s.changed.set_value(CvMachine_SetEventListener(s.machine, &s.replacement, &s.previous, &e));
+    };
+    cvpl_local_test::BeforeNextHotplugListenerRemoval([&scene] { scene.arrive(); });
+    CvHotplugEventManager_AddListener(&scene.changer);
+
+    CvResourceDescriptor descriptor{};
+    std::strcpy(descriptor.info.name, "meeting");
+    CvUID added = CV_UID_NONE;
+    ASSERT_EQ(1, CvResourceManager_Register(&descriptor, &added, &error)) << error.message;
+    std::future<int> changed = scene.changed.get_future();
+    if (changed.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        // Both threads are stuck for good; nothing can be torn down.
+        std::fprintf(stderr, "Listener change and disconnect wait for each other\n");
+        std::_Exit(EXIT_FAILURE);
+    }
+    EXPECT_EQ(1, changed.get());
+    scene.disconnector.join();
+    cvpl_local_test::BeforeNextHotplugListenerRemoval(nullptr);
+    CvHotplugEventManager_RemoveListener(&scene.changer);
+    EXPECT_EQ(1, scene.disconnected);
+    EXPECT_EQ(&scene.attached, scene.previous);
+    int isConnected = -1;
+    ASSERT_EQ(1, CvMachine_IsConnected(scene.machine, &isConnected, &error));
+    EXPECT_EQ(0, isConnected);
+}
+
+// The relay through which the event reaches the listener outlives the machine.
+TEST_F(LocalBridgeTest, ListenerMayDestroyItsMachineFromInsideAnEvent)
+{
+    struct Destroyer {
+        CvUID machine = CV_UID_NONE;
+        int destroyed = -1;
+        CvHotplugListener listener{};
+    } destroyer;
+    destroyer.listener.userData = &destroyer;
+    destroyer.listener.resourceAdded = [](void* self, CvUID, const CvResourceInfo*) {
+        auto& d = *static_cast<Destroyer*>(self);
+        CvError e;
+        if (d.destroyed == -1) d.destroyed = CvMachineManager_DestroyMachine(d.machine, &e);
+    };
+    destroyer.machine = connected();
+    ASSERT_EQ(1, CvMachine_SetEventListener(destroyer.machine, &destroyer.listener, nullptr, &error));
+    ResourceComesAndGoes("last event");
+    EXPECT_EQ(1, destroyer.destroyed);
+    EXPECT_TRUE(machines().empty());
 }
 
 TEST_F(LocalBridgeTest, UnloadingDestroysTheMachinesInCreationOrderBeforeTheBridgeGoes)

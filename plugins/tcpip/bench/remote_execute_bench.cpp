@@ -3,16 +3,25 @@
 //
 // One process plays both ends: it loads cvpl-tcpip, serves a trivial resource
 // service with the server and reaches it through a "cv-tcpip" machine.
+//
+// The machines this runs on are shared and noisy, so by default every
+// benchmark is repeated nine times in random interleaved order, and the closing
+// lines compare the medians: remote execute throughput at 128 KiB as a share of
+// the echo's, and remote execute latency without data as a multiple of the
+// echo's.
 #include <benchmark/benchmark.h>
 #include <corvane.h>
 
 #include <arpa/inet.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -250,6 +259,94 @@ void PollingWorkersIdleCpu(benchmark::State& state) {
 }
 BENCHMARK(PollingWorkersIdleCpu)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The console output as usual, and the real time of every repetition by
+// benchmark ("RemoteExecute/131072"), for the comparison at the end.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    // Colours only on a terminal.
+    RatioReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            const std::string name = run.run_name.function_name + "/" + run.run_name.args;
+            if (run.run_type == Run::RT_Iteration)
+                times_[name].push_back({run.repetition_index, run.GetAdjustedRealTime()});
+            else if (run.aggregate_name == "median")
+                medians_[name] = run.GetAdjustedRealTime();  // all there is with --benchmark_report_aggregates_only
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    // Prints one comparison; false when either benchmark did not run.
+    bool Compare(const char* what, const std::string& remote, const std::string& echo, bool throughput) const {
+        const double r = Median(remote);
+        const double e = Median(echo);
+        if (r <= 0 || e <= 0) return false;
+        // Each repetition of the one against the same repetition of the other.
+        std::vector<double> paired;
+        const auto remoteRuns = times_.find(remote);
+        const auto echoRuns = times_.find(echo);
+        if (remoteRuns != times_.end() && echoRuns != times_.end()) {
+            for (const auto& [index, time] : remoteRuns->second)
+                for (const auto& [otherIndex, otherTime] : echoRuns->second)
+                    if (otherIndex == index && time > 0)
+                        paired.push_back(throughput ? otherTime / time : time / otherTime);
+        }
+        std::sort(paired.begin(), paired.end());
+        const double ratio = throughput ? e / r : r / e;
+        std::printf("%-46s %6.3f  (medians: remote %.1f us, echo %.1f us", what, ratio, r / 1000, e / 1000);
+        if (!paired.empty()) std::printf("; median of %zu paired runs %.3f", paired.size(), paired[paired.size() / 2]);
+        std::printf(")\n");
+        return true;
+    }
+
+private:
+    double Median(const std::string& name) const {
+        const auto found = times_.find(name);
+        if (found == times_.end() || found->second.empty()) {
+            const auto median = medians_.find(name);
+            return median == medians_.end() ? 0 : median->second;
+        }
+        std::vector<double> values;
+        for (const auto& entry : found->second) values.push_back(entry.second);
+        std::sort(values.begin(), values.end());
+        const size_t n = values.size();
+        return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    }
+
+    std::map<std::string, std::vector<std::pair<int64_t, double>>> times_;
+    std::map<std::string, double> medians_;
+};
+
+bool HasFlag(int argc, char** argv, const char* flag) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strncmp(argv[i], flag, std::strlen(flag)) == 0) return true;
+    return false;
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    std::vector<char*> arguments(argv, argv + argc);
+    std::string repetitions = "--benchmark_repetitions=9";
+    std::string interleaving = "--benchmark_enable_random_interleaving=true";
+    if (!HasFlag(argc, argv, "--benchmark_repetitions")) arguments.push_back(repetitions.data());
+    if (!HasFlag(argc, argv, "--benchmark_enable_random_interleaving")) arguments.push_back(interleaving.data());
+    int count = static_cast<int>(arguments.size());
+    arguments.push_back(nullptr);
+    benchmark::Initialize(&count, arguments.data());
+    if (benchmark::ReportUnrecognizedArguments(count, arguments.data())) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("\n");
+    const std::string bulk = std::to_string(kBulk);
+    reporter.Compare("Remote execute throughput / TCP echo, 128 KiB", "RemoteExecute/" + bulk, "TcpEcho/" + bulk,
+                     true);
+    reporter.Compare("Remote execute latency / TCP echo, no data", "RemoteExecute/0", "TcpEcho/0", false);
+    reporter.Compare("Server alone throughput / TCP echo, 128 KiB", "ServerRoundTrip/" + bulk, "TcpEcho/" + bulk,
+                     true);
+    reporter.Compare("Server alone latency / TCP echo, no data", "ServerRoundTrip/0", "TcpEcho/0", false);
+    benchmark::Shutdown();
+    return 0;
+}

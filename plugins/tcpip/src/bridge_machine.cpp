@@ -141,21 +141,25 @@ CvCommand WireCommand(const CvCommand& command)
     return wire;
 }
 
-// Builds a command call in one of the connection's spare buffers: the UID(s),
-// the wire command and the data of its buffers.
+// Builds a command call in one of the connection's spare buffers: the UID(s)
+// and the wire command; the data of its buffers follows from where it is, as
+// the trailer.
 int CommandPacket(RpcClient& client, uint8_t function, CvUID resource, CvUID service, const CvCommand& command,
-                  const CvCommand& wire, uint64_t expectedResponse, std::vector<uint8_t>* packet, CvError* error)
+                  const CvCommand& wire, uint64_t expectedResponse, std::vector<uint8_t>* packet, Trailer* trailer,
+                  CvError* error)
 {
     const uint64_t prefix = (resource != CV_UID_NONE ? 2 : 1) * rpc::kUIDSize + rpc::kCommandSize;
-    const uint64_t payload = prefix + rpc::CommandDataLength(wire);
-    if (RpcClient::CheckPayloadSizes(payload, expectedResponse, error) == 0) return 0;
+    const uint64_t data = rpc::CommandDataLength(wire);
+    if (RpcClient::CheckPayloadSizes(prefix + data, expectedResponse, error) == 0) return 0;
     try {
-        const auto size = static_cast<std::size_t>(payload);
+        const auto size = static_cast<std::size_t>(prefix);
         PacketBuilder builder(client.buffers().take(rpc::kHeaderSize + size), size, rpc::kCall, function);
         if (resource != CV_UID_NONE) builder.U32(resource);
         builder.U32(service).Raw(wire);
-        for (int i = 0; i < CV_COMMAND_BUFFER_COUNT; ++i) builder.Bytes(command.buffers[i], wire.bufferLengths[i]);
-        *packet = builder.Finish();
+        trailer->clear();
+        for (int i = 0; i < CV_COMMAND_BUFFER_COUNT; ++i)
+            if (wire.bufferLengths[i] != 0) trailer->push_back({command.buffers[i], wire.bufferLengths[i]});
+        *packet = builder.Finish(static_cast<std::size_t>(data));
     } catch (const std::bad_alloc&) {
         return CvSetThreadError(error, CV_ERROR_INTERNAL, "Unable to allocate memory for outgoing tcpip packet");
     }
@@ -167,21 +171,31 @@ int Execute(RemoteMachine& machine, uint8_t function, CvUID resource, CvUID serv
     const CvCommand wire = WireCommand(*command);
     const uint64_t expected = rpc::kCommandSize + rpc::CommandDataLength(wire);
     std::vector<uint8_t> packet;
-    if (CommandPacket(machine.client, function, resource, service, *command, wire, expected, &packet, error) == 0)
+    Trailer trailer;
+    if (CommandPacket(machine.client, function, resource, service, *command, wire, expected, &packet, &trailer,
+                      error) == 0)
         return 0;
+    // The returned data lands in the caller's buffers as it is read.
+    Trailer landing;
+    for (int i = 0; i < CV_COMMAND_BUFFER_COUNT; ++i)
+        if (wire.bufferLengths[i] != 0) landing.push_back({command->buffers[i], wire.bufferLengths[i]});
     std::vector<uint8_t> response;
-    int ok = machine.client.call(std::move(packet), expected, &response, error);
-    if (ok != 0 && response.size() != expected) ok = WrongAnswerLength(error, function, response.size(), expected);
+    bool landed = false;
+    int ok = machine.client.call(std::move(packet), expected, &response, error, trailer, &landing, &landed);
+    const uint64_t received = landed ? expected : response.size();
+    if (ok != 0 && received != expected) ok = WrongAnswerLength(error, function, response.size(), expected);
     if (ok != 0) {
         rpc::PayloadReader reader(response.data(), response.size());
         CvCommand executed;
         reader.Raw(&executed);
         command->result = executed.result;
-        // The data block holds the buffers that travelled: the wire lengths,
-        // landing in the caller's buffers.
-        CvCommand landing = wire;
-        std::copy(std::begin(command->buffers), std::end(command->buffers), landing.buffers);
-        reader.CommandData(landing);
+        // Otherwise the data block holds the buffers that travelled: the wire
+        // lengths, landing in the caller's buffers.
+        if (!landed) {
+            CvCommand into = wire;
+            std::copy(std::begin(command->buffers), std::end(command->buffers), into.buffers);
+            reader.CommandData(into);
+        }
     }
     machine.client.buffers().give(std::move(response));
     return ok;
@@ -195,9 +209,11 @@ int Submit(RemoteMachine& machine, uint8_t function, CvUID resource, CvUID servi
             return CvSetThreadError(error, CV_ERROR_INVALID_INPUT, "Buffer %d has a length but is null", i);
     const CvCommand wire = WireCommand(*command);
     std::vector<uint8_t> packet;
-    if (CommandPacket(machine.client, function, resource, service, *command, wire, 0, &packet, error) == 0) return 0;
+    Trailer trailer;
+    if (CommandPacket(machine.client, function, resource, service, *command, wire, 0, &packet, &trailer, error) == 0)
+        return 0;
     return machine.client.callSubmit(function, std::move(packet),
-                                     PendingSubmit{resource, service, command, completion, false}, error);
+                                     PendingSubmit{resource, service, command, completion, false}, error, trailer);
 }
 
 int Abort(RemoteMachine& machine, uint8_t function, CvUID resource, CvUID service, uint32_t tag, CvError* error)

@@ -10,7 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -18,15 +20,36 @@ namespace cvpl_tcpip {
 
 using ByteBuffer = std::vector<uint8_t>;
 
+// Leaves the bytes a resize adds as they are: a receive buffer is filled from
+// the socket, and zeroing a large one first costs as much as a copy.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    UninitialisedAllocator() = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* place) noexcept
+    {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <class U, class... Arguments>
+    void construct(U* place, Arguments&&... arguments)
+    {
+        ::new (static_cast<void*>(place)) U(std::forward<Arguments>(arguments)...);
+    }
+};
+using ReceiveBuffer = std::vector<uint8_t, UninitialisedAllocator<uint8_t>>;
+
 inline constexpr std::size_t kKeepLimit = std::size_t{4} << 20;  // 4 MiB
 inline constexpr std::size_t kPoolLimit = std::size_t{8} << 20;  // 8 MiB
 
 // Empties a buffer for its next use: keeps its capacity unless it grew beyond
 // kKeepLimit.
-inline void Recycle(ByteBuffer& buffer)
+template <class Buffer>
+void Recycle(Buffer& buffer)
 {
     if (buffer.capacity() > kKeepLimit)
-        buffer = ByteBuffer();
+        buffer = Buffer();
     else
         buffer.clear();
 }

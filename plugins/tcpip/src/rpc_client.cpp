@@ -1,8 +1,15 @@
 #include "rpc_client.h"
 
+#include <errno.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
+#include <climits>
+#include <chrono>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -25,9 +32,39 @@ namespace {
 constexpr const char* kLinkBroken = "the network link is in an unrecoverable error state";
 constexpr int64_t kTicketPollMicroseconds = 1000;
 constexpr int64_t kDrainPollMicroseconds = 500;
+
+// Writes `head` and then every piece of `tail`, whole; false on failure.
+bool SendWhole(int32_t socket, const ByteBuffer& head, const Trailer& tail)
+{
+    std::vector<iovec> pieces;
+    pieces.reserve(1 + tail.size());
+    pieces.push_back({const_cast<uint8_t*>(head.data()), head.size()});
+    for (const iovec& piece : tail)
+        if (piece.iov_len != 0) pieces.push_back(piece);
+    std::size_t first = 0;
+    while (first < pieces.size()) {
+        msghdr message{};
+        message.msg_iov = pieces.data() + first;
+        message.msg_iovlen = std::min<std::size_t>(pieces.size() - first, IOV_MAX);
+        const ssize_t sent = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        auto left = static_cast<std::size_t>(sent);
+        while (first < pieces.size() && left >= pieces[first].iov_len) left -= pieces[first++].iov_len;
+        if (left > 0) {
+            pieces[first].iov_base = static_cast<uint8_t*>(pieces[first].iov_base) + left;
+            pieces[first].iov_len -= left;
+        }
+    }
+    return true;
+}
 // The idle RPC thread waits for the socket or a caller; this bound only limits
 // how long a missed wake-up could delay it.
 constexpr int kIdleWaitMilliseconds = 1000;
+// How long after a call the RPC thread leaves the socket to the callers.
+constexpr std::chrono::milliseconds kCallerQuiet{2};
 
 }  // namespace
 
@@ -104,12 +141,18 @@ int RpcClient::connect(const std::vector<uint8_t>& startSignals, CvError* error)
                                 serverText());
     }
 
+    // A call goes out whole in one write; holding back its last segment until
+    // the previous ones are acknowledged would only delay it.
+    const int on = 1;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+
     held.lock();
     socket_ = socket;
     // Without a valid one the idle thread falls back to short sleeps.
     wakeup_.emplace();
     threadStarted_ = active_ = keepRunning_ = true;
     broken_ = false;
+    reader_ = Reader::kNone;
     abortReason_.clear();
     for (int i = 0; i < kTicketCount; ++i) {
         tickets_.push_back(std::make_unique<Ticket>());
@@ -124,7 +167,7 @@ int RpcClient::connect(const std::vector<uint8_t>& startSignals, CvError* error)
         return CvSetThreadError(error, CV_ERROR_FAILED, "Unable to create rpc thread");
     }
     for (const uint8_t signal : startSignals) {
-        if (exchange(rpc::EmptyPacket(rpc::kSignal, signal), false, held, nullptr, error) == 0) {
+        if (exchange(rpc::EmptyPacket(rpc::kSignal, signal), {}, false, held, nullptr, error) == 0) {
             const CvError failure = *error;
             tearDownLocked(held);
             *error = failure;
@@ -147,18 +190,22 @@ void RpcClient::tearDownLocked(Lock& held)
         threadStarted_ = false;
         std::thread thread = std::move(thread_);
         wake();
+        changed_.notify_all();
+        parked_.notify_all();
         held.unlock();
         thread.join();
         held.lock();
+        // A caller still reading or writing the socket returns at once.
+        if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
     }
-    // Every caller collects its result before the tickets go.
-    while (!done_.empty()) {
+    // Every caller collects its result, and leaves the socket, before the
+    // tickets and the socket go.
+    while (!done_.empty() || reader_ != Reader::kNone) {
         held.unlock();
         CrtSleepMicro(kDrainPollMicroseconds);
         held.lock();
     }
     free_.clear();
-    outgoing_.clear();
     waiting_.clear();
     tickets_.clear();
     if (socket_ >= 0) SocketDestroy(socket_);
@@ -205,13 +252,14 @@ void RpcClient::RunWorkItem(void* argument)
 
 // ---- Calls --------------------------------------------------------------------
 
-int RpcClient::exchange(std::vector<uint8_t> packet, bool isCall, Lock& held, std::vector<uint8_t>* response,
-                        CvError* error)
+int RpcClient::exchange(std::vector<uint8_t> packet, const Trailer& trailer, bool isCall, Lock& held,
+                        std::vector<uint8_t>* response, CvError* error, const Trailer* landing, bool* landed)
 {
     for (;;) {
         if (broken_) return CvSetThreadError(error, CV_ERROR_FAILED, "The RPC service is disconnected");
         if (!active_) return CvSetThreadError(error, CV_ERROR_FAILED, "The RPC service has shut down");
         if (!free_.empty()) break;
+        // All ten out: poll until one comes back.
         held.unlock();
         CrtSleepMicro(kTicketPollMicroseconds);
         held.lock();
@@ -224,24 +272,80 @@ int RpcClient::exchange(std::vector<uint8_t> packet, bool isCall, Lock& held, st
     ticket->packet = std::move(packet);
     ticket->response.clear();
     CvSetNoError(&ticket->error);
-    outgoing_.push_back(ticket);
-    wake();
-    ticket->wake.wait(held, [ticket] { return ticket->done; });
+    ticket->landing.clear();
+    if (landing != nullptr) ticket->landing = *landing;
+    ticket->landed = false;
+
+    if (send(held, *ticket, trailer)) {
+        // The answer: read by this caller unless another thread is reading.
+        while (!ticket->done) {
+            if (reader_ == Reader::kNone) {
+                reader_ = Reader::kCaller;
+                held.unlock();
+                readPacket();
+                held.lock();
+                reader_ = Reader::kNone;
+                changed_.notify_all();
+                continue;
+            }
+            changed_.wait(held);
+        }
+    }
 
     done_.erase(std::find(done_.begin(), done_.end(), ticket));
+    if (landed != nullptr) *landed = ticket->landed;
     if (response != nullptr) *response = std::move(ticket->response);
     *error = ticket->error;
     buffers_.give(std::move(ticket->packet));
     buffers_.give(std::move(ticket->response));
     free_.push_back(ticket);
+    lastCall_ = std::chrono::steady_clock::now();
+    if (parkedUntilIdle_ && waiting_.empty()) {
+        parkedUntilIdle_ = false;
+        parked_.notify_all();
+    }
+    changed_.notify_all();
     return error->code == CV_ERROR_NONE ? 1 : 0;
 }
 
-int RpcClient::call(std::vector<uint8_t> packet, uint64_t expectedMax, std::vector<uint8_t>* response, CvError* error)
+bool RpcClient::send(Lock& held, Ticket& ticket, const Trailer& trailer)
 {
-    if (CheckPayloadSizes(packet.size() - rpc::kHeaderSize, expectedMax, error) == 0) return 0;
+    held.unlock();
+    std::lock_guard sending(sendMutex_);
+    held.lock();
+    if (broken_) {
+        CvSetError(&ticket.error, CV_ERROR_FAILED, "The RPC service is disconnected");
+        finishTicket(ticket);
+        return false;
+    }
+    // Queued before it is written: the answer may come back at once, and
+    // answers come back in the order the calls went out.
+    if (ticket.isCall) waiting_.push_back(&ticket);
+    held.unlock();
+    const bool sent = SendWhole(socket_, ticket.packet, trailer);
+    const int code = sent ? 0 : SocketGetErrorVal();
+    held.lock();
+    if (sent) {
+        if (!ticket.isCall) finishTicket(ticket);
+        return true;
+    }
+    if (!ticket.done) {
+        std::erase(waiting_, &ticket);
+        CvSetError(&ticket.error, CV_ERROR_FAILED, "Could not send packet on '%s': error %d", serverText(), code);
+        finishTicket(ticket);
+    }
+    if (!broken_) breakLink(held, kLinkBroken);
+    return false;
+}
+
+int RpcClient::call(std::vector<uint8_t> packet, uint64_t expectedMax, std::vector<uint8_t>* response, CvError* error,
+                    const Trailer& trailer, const Trailer* landing, bool* landed)
+{
+    uint64_t trailing = 0;
+    for (const iovec& piece : trailer) trailing += piece.iov_len;
+    if (CheckPayloadSizes(packet.size() - rpc::kHeaderSize + trailing, expectedMax, error) == 0) return 0;
     Lock held(mutex_);
-    return exchange(std::move(packet), true, held, response, error);
+    return exchange(std::move(packet), trailer, true, held, response, error, landing, landed);
 }
 
 int WrongAnswerLength(CvError* error, uint8_t function, std::size_t received, uint64_t expected)
@@ -268,9 +372,12 @@ int RpcClient::callFixed(uint8_t function, std::vector<uint8_t> packet, void* ou
     return ok;
 }
 
-int RpcClient::callSubmit(uint8_t function, std::vector<uint8_t> packet, const PendingSubmit& submit, CvError* error)
+int RpcClient::callSubmit(uint8_t function, std::vector<uint8_t> packet, const PendingSubmit& submit, CvError* error,
+                          const Trailer& trailer)
 {
-    if (CheckPayloadSizes(packet.size() - rpc::kHeaderSize, 0, error) == 0) return 0;
+    uint64_t trailing = 0;
+    for (const iovec& piece : trailer) trailing += piece.iov_len;
+    if (CheckPayloadSizes(packet.size() - rpc::kHeaderSize + trailing, 0, error) == 0) return 0;
     auto same = [&](const PendingSubmit& other) {
         return other.resource == submit.resource && other.service == submit.service &&
                other.command->tag == submit.command->tag;
@@ -283,7 +390,7 @@ int RpcClient::callSubmit(uint8_t function, std::vector<uint8_t> packet, const P
     pending_.back().accepted = false;
 
     std::vector<uint8_t> response;
-    int accepted = exchange(std::move(packet), true, held, &response, error);
+    int accepted = exchange(std::move(packet), trailer, true, held, &response, error);
     if (accepted != 0 && !response.empty()) accepted = WrongAnswerLength(error, function, response.size(), 0);
     buffers_.give(std::move(response));
 
@@ -307,7 +414,7 @@ int RpcClient::callSubmit(uint8_t function, std::vector<uint8_t> packet, const P
 int RpcClient::sendSignal(uint8_t function, CvError* error)
 {
     Lock held(mutex_);
-    return exchange(rpc::EmptyPacket(rpc::kSignal, function), false, held, nullptr, error);
+    return exchange(rpc::EmptyPacket(rpc::kSignal, function), {}, false, held, nullptr, error);
 }
 
 bool RpcClient::takePendingSubmit(CvUID resource, CvUID service, uint32_t tag, PendingSubmit* found)
@@ -329,66 +436,61 @@ void RpcClient::wake()
     if (wakeup_) wakeup_->Signal();
 }
 
-// Waits for the socket to become readable or for a caller to queue a packet,
-// instead of polling in short sleeps.
-void RpcClient::idleWait()
+// Waits for the socket to become readable or for the wake-up (the link goes
+// down); true when the socket is readable.
+bool RpcClient::idleWait()
 {
     if (!wakeup_ || !wakeup_->Valid()) {
         CrtSleepMicro(50);
-        return;
+        return SocketIsReadable(socket_) == 1;
     }
     pollfd watched[2] = {{socket_, POLLIN, 0}, {wakeup_->Fd(), POLLIN, 0}};
     ::poll(watched, 2, kIdleWaitMilliseconds);
-    wakeup_->Drain();
+    if ((watched[1].revents & POLLIN) != 0) wakeup_->Drain();
+    return (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
 void RpcClient::runThread()
 {
     Lock held(mutex_);
     while (keepRunning_ && !broken_) {
-        std::deque<Ticket*> batch;
-        batch.swap(outgoing_);
-        held.unlock();
-        const bool sent = !batch.empty();
-        const bool read = sendBatch(batch) && readAvailable();
-        if (!sent && !read) idleWait();
-        held.lock();
-        if (broken_) {
-            active_ = false;
-            return;
+        // Callers waiting for answers read them, and the signals between them;
+        // calls come in runs, so the thread keeps out of the way until none has
+        // run for a moment.
+        if (!waiting_.empty() || reader_ != Reader::kNone) {
+            // Woken by the caller that collects the last answer.
+            parkedUntilIdle_ = true;
+            parked_.wait(held);
+            continue;
         }
+        if (std::chrono::steady_clock::now() - lastCall_ < kCallerQuiet) {
+            parked_.wait_for(held, kCallerQuiet);
+            continue;
+        }
+        held.unlock();
+        const bool readable = idleWait();
+        held.lock();
+        if (!readable || !waiting_.empty() || reader_ != Reader::kNone) continue;
+        reader_ = Reader::kThread;
+        held.unlock();
+        readAvailable();
+        held.lock();
+        reader_ = Reader::kNone;
+        changed_.notify_all();
+    }
+    if (broken_) {
+        active_ = false;
+        return;
     }
     held.unlock();
     const std::vector<uint8_t> goodbye = rpc::EmptyPacket(rpc::kDisconnect);
-    SocketSendAll(socket_, goodbye.data(), static_cast<int>(goodbye.size()));
+    {
+        std::lock_guard sending(sendMutex_);
+        SocketSendAll(socket_, goodbye.data(), static_cast<int>(goodbye.size()));
+    }
     held.lock();
     breakLink(held, "the RPC thread is shutting down");
     active_ = false;
-}
-
-bool RpcClient::sendBatch(std::deque<Ticket*>& batch)
-{
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        Ticket* ticket = batch[i];
-        const int sent = SocketSendAll(socket_, ticket->packet.data(), static_cast<int>(ticket->packet.size()));
-        const int code = sent < 0 ? SocketGetErrorVal() : 0;
-        Lock held(mutex_);
-        if (sent >= 0) {
-            if (ticket->isCall)
-                waiting_.push_back(ticket);
-            else
-                finishTicket(*ticket);
-            continue;
-        }
-        for (std::size_t j = i; j < batch.size(); ++j) {
-            CvSetError(&batch[j]->error, CV_ERROR_FAILED, "Could not send packet on '%s': error %d", serverText(),
-                       code);
-            finishTicket(*batch[j]);
-        }
-        breakLink(held, kLinkBroken);
-        return false;
-    }
-    return true;
 }
 
 bool RpcClient::readAvailable()
@@ -413,10 +515,37 @@ int RpcClient::receive(void* buffer, int length)
     return total;
 }
 
+bool RpcClient::receiveInto(std::vector<iovec> places)
+{
+    std::size_t first = 0;
+    while (first < places.size()) {
+        if (places[first].iov_len == 0) {
+            ++first;
+            continue;
+        }
+        const ssize_t got = ::readv(socket_, places.data() + first,
+                                    static_cast<int>(std::min<std::size_t>(places.size() - first, IOV_MAX)));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        auto left = static_cast<std::size_t>(got);
+        while (first < places.size() && left >= places[first].iov_len) left -= places[first++].iov_len;
+        if (left > 0) {
+            places[first].iov_base = static_cast<uint8_t*>(places[first].iov_base) + left;
+            places[first].iov_len -= left;
+        }
+    }
+    return true;
+}
+
 bool RpcClient::readPacket()
 {
     uint8_t raw[rpc::kHeaderSize];
     const int got = SocketRecvAll(socket_, raw, sizeof raw);
+    if (got <= 0) {
+        // Torn down while this thread was reading: nothing to report.
+        Lock held(mutex_);
+        if (broken_) return false;
+    }
     if (got < 0) {
         CvLog(CV_LOG_ERROR, "RPC: Unable to read on the socket, assuming server disconnected without warning");
         Lock held(mutex_);
@@ -482,6 +611,28 @@ bool RpcClient::readAnswer(uint8_t command, uint32_t ticketId, uint32_t length)
         Lock held(mutex_);
         breakLink(held, kLinkBroken);
         return false;
+    }
+
+    uint64_t landingBytes = rpc::kCommandSize;
+    for (const iovec& place : ticket->landing) landingBytes += place.iov_len;
+    if (command == rpc::kCallResponse && !ticket->landing.empty() && length == landingBytes) {
+        // The data goes where the caller wants it, without passing through a block.
+        ByteBuffer record = buffers_.take(rpc::kCommandSize);
+        record.resize(rpc::kCommandSize);
+        const int got = receive(record.data(), static_cast<int>(rpc::kCommandSize));
+        const bool complete = got == static_cast<int>(rpc::kCommandSize) && receiveInto(ticket->landing);
+        Lock held(mutex_);
+        if (!complete) {
+            CvSetError(&ticket->error, CV_ERROR_INTERNAL,
+                       "Unable to read any packet data on the socket even though there should be some present");
+            finishTicket(*ticket);
+            breakLink(held, kLinkBroken);
+            return false;
+        }
+        ticket->response = std::move(record);
+        ticket->landed = true;
+        finishTicket(*ticket);
+        return true;
     }
 
     if (command == rpc::kCallResponse) {
@@ -571,14 +722,16 @@ bool RpcClient::readSignal(uint8_t function, uint32_t length)
 
 void RpcClient::finishTicket(Ticket& ticket)
 {
+    if (ticket.done) return;
     ticket.done = true;
     done_.push_back(&ticket);
-    ticket.wake.notify_one();
+    changed_.notify_all();
 }
 
 void RpcClient::breakLink(Lock& held, const char* reason)
 {
     broken_ = true;
+    parked_.notify_all();
     abortReason_ = reason;
     abortTickets(held, reason);
     queueAbortedSubmits(held, reason);
@@ -586,13 +739,11 @@ void RpcClient::breakLink(Lock& held, const char* reason)
 
 void RpcClient::abortTickets(Lock&, const char* reason)
 {
-    for (std::deque<Ticket*>* queue : {&outgoing_, &waiting_}) {
-        for (Ticket* ticket : *queue) {
-            CvSetError(&ticket->error, CV_ERROR_FAILED, "RPC request is aborted because %s", reason);
-            finishTicket(*ticket);
-        }
-        queue->clear();
+    for (Ticket* ticket : waiting_) {
+        CvSetError(&ticket->error, CV_ERROR_FAILED, "RPC request is aborted because %s", reason);
+        finishTicket(*ticket);
     }
+    waiting_.clear();
 }
 
 // Accepted submits whose completion can no longer arrive are completed with

@@ -1,11 +1,16 @@
 // The client end of one cv-tcpip connection: the socket to the server, the ten
-// tickets that carry calls to it, and the RPC thread that alone reads and
-// writes the socket. Signals from the server are handed to the framework's
-// work queue; RemoteMachine (bridge_machine.h) decides what they mean.
+// tickets that carry calls to it, and the RPC thread. A caller writes its own
+// call and, while it waits, reads the answers itself, so that a call costs no
+// hand-off between threads; the RPC thread reads only while no caller waits,
+// for the signals the server sends on its own. Signals from the server are
+// handed to the framework's work queue; RemoteMachine (bridge_machine.h)
+// decides what they mean.
 #pragma once
 
 #include <corvane.h>
+#include <sys/uio.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -32,8 +37,15 @@ struct Ticket {
     ByteBuffer packet;    // header and payload; back to the pool once sent and answered
     ByteBuffer response;  // the answer's payload, handed to the caller
     CvError error{};
-    std::condition_variable wake;  // used with RpcClient's mutex
+    // Where an answer of exactly kCommandSize plus these bytes lands: the
+    // command record in `response`, the rest straight in the caller's buffers.
+    std::vector<iovec> landing;
+    bool landed = false;
 };
+
+// Bytes written on the wire straight after a packet, from the caller's memory:
+// a command's data buffers travel without being copied into the packet.
+using Trailer = std::vector<iovec>;
 
 // A submitted command waiting for its completion signal.
 struct PendingSubmit {
@@ -97,14 +109,19 @@ public:
         change();
     }
 
-    // Sends a call and waits for its answer; on success `response` holds the
-    // payload. `expectedMax` is the largest answer the caller can take.
-    int call(std::vector<uint8_t> packet, uint64_t expectedMax, std::vector<uint8_t>* response, CvError* error);
+    // Sends a call (the packet, then `trailer`) and waits for its answer; on
+    // success `response` holds the payload. `expectedMax` is the largest answer
+    // the caller can take. With `landing`, an execute answer of the expected
+    // size leaves only its command record in `response` and its data in the
+    // landing places, and `*landed` tells so.
+    int call(std::vector<uint8_t> packet, uint64_t expectedMax, std::vector<uint8_t>* response, CvError* error,
+             const Trailer& trailer = {}, const Trailer* landing = nullptr, bool* landed = nullptr);
     // As call(), for an answer of exactly `size` bytes copied to `out`.
     int callFixed(uint8_t function, std::vector<uint8_t> packet, void* out, uint32_t size, CvError* error);
     // A submit: registers `submit` as pending unless its tag is already pending
     // (code 4), sends the call, and withdraws the record again on any failure.
-    int callSubmit(uint8_t function, std::vector<uint8_t> packet, const PendingSubmit& submit, CvError* error);
+    int callSubmit(uint8_t function, std::vector<uint8_t> packet, const PendingSubmit& submit, CvError* error,
+                   const Trailer& trailer = {});
     // A payload-less client signal (start or stop events).
     int sendSignal(uint8_t function, CvError* error);
     // Removes and returns the pending submit the completion names; false if none.
@@ -122,14 +139,18 @@ public:
 private:
     using Lock = std::unique_lock<std::mutex>;
 
-    // Takes a free ticket (polling while all ten are out), queues the packet for
-    // the RPC thread and waits until the ticket is done; then returns it.
-    int exchange(std::vector<uint8_t> packet, bool isCall, Lock& held, std::vector<uint8_t>* response, CvError* error);
+    // Takes a free ticket (polling while all ten are out), writes the packet
+    // itself and waits until the ticket is done, reading the answer itself when
+    // no other thread is reading; then returns the ticket.
+    int exchange(std::vector<uint8_t> packet, const Trailer& trailer, bool isCall, Lock& held,
+                 std::vector<uint8_t>* response, CvError* error, const Trailer* landing = nullptr,
+                 bool* landed = nullptr);
+    // Writes the ticket's packet and trailer whole, in the order the answers
+    // will come back; false when the link broke.
+    bool send(Lock& held, Ticket& ticket, const Trailer& trailer);
     void tearDownLocked(Lock& held);
     void waitForSignalsLocked(Lock& held);
     void runThread();
-    // Sends the batch; false when a send failed (the link is then broken).
-    bool sendBatch(std::deque<Ticket*>& batch);
     // Reads packets while the socket stays readable; true when it read any.
     bool readAvailable();
     // One packet; false to stop reading until the next pass.
@@ -138,6 +159,8 @@ private:
     bool readSignal(uint8_t function, uint32_t length);
     // Fills `buffer`; the count read (less than asked when the stream ended or failed).
     int receive(void* buffer, int length);
+    // Fills the places in turn; false when the stream ended or failed first.
+    bool receiveInto(std::vector<iovec> places);
     void breakLink(Lock& held, const char* reason);
     void abortTickets(Lock& held, const char* reason);
     void finishTicket(Ticket& ticket);
@@ -147,15 +170,28 @@ private:
     // The work function: passes the item to the sink, then counts it finished.
     static void RunWorkItem(void* argument);
     void wake();
-    void idleWait();
+    bool idleWait();
     const char* serverText() const;
 
     const CvUID machine_;
     const InetAddress server_;
     SignalSink& sink_;
 
+    // Who reads the socket now. A caller waiting for an answer reads it itself;
+    // the RPC thread reads only while no caller waits, for the server's signals.
+    enum class Reader { kNone, kThread, kCaller };
+
     std::mutex lifecycle_;
     std::mutex mutex_;
+    std::mutex sendMutex_;  // taken before mutex_: one packet at a time on the socket
+    // Notified (with mutex_) when a ticket is done or freed, and when the reader changes.
+    std::condition_variable changed_;
+    // The RPC thread rests on this while callers are busy; notified when the
+    // last waiting answer is collected (parkedUntilIdle_) and when the link goes down.
+    std::condition_variable parked_;
+    bool parkedUntilIdle_ = false;
+    Reader reader_ = Reader::kNone;
+    std::chrono::steady_clock::time_point lastCall_;  // when the latest call was collected
     BufferPool buffers_;
     int32_t socket_ = -1;
     std::optional<Wakeup> wakeup_;  // lets a caller wake the idle RPC thread; there while connected
@@ -170,8 +206,7 @@ private:
 
     std::vector<std::unique_ptr<Ticket>> tickets_;
     std::deque<Ticket*> free_;
-    std::deque<Ticket*> outgoing_;
-    std::deque<Ticket*> waiting_;
+    std::deque<Ticket*> waiting_;  // sent (or being sent), in the order they went out
     std::deque<Ticket*> done_;
 };
 

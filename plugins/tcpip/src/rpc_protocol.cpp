@@ -106,8 +106,8 @@ PacketBuilder& PacketBuilder::CommandWithData(const CvCommand& command) {
     return *this;
 }
 
-std::vector<uint8_t> PacketBuilder::Finish() {
-    PutU32(bytes_.data() + 8, static_cast<uint32_t>(PayloadSize()));
+std::vector<uint8_t> PacketBuilder::Finish(size_t trailing) {
+    PutU32(bytes_.data() + 8, static_cast<uint32_t>(PayloadSize() + trailing));
     return std::move(bytes_);
 }
 

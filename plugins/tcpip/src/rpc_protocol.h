@@ -156,7 +156,9 @@ public:
 
     size_t PayloadSize() const { return bytes_.size() - kHeaderSize; }
     // Writes the payload length into the header and hands over the packet.
-    std::vector<uint8_t> Finish();
+    // `trailing` bytes that the sender writes straight after it, from where they
+    // are, count towards the payload.
+    std::vector<uint8_t> Finish(size_t trailing = 0);
 
 private:
     std::vector<uint8_t> bytes_;

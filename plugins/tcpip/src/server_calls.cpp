@@ -20,8 +20,10 @@ struct CommandCopy {
     ByteBuffer blocks[CV_COMMAND_BUFFER_COUNT];
 
     // Takes the command record and its data block from the request, into
-    // blocks from the client's pool.
-    void Load(const CvCommand& wire, const uint8_t* data, BufferPool& pool) {
+    // blocks from the client's pool. With `inPlace` a buffer that starts on a
+    // 16-byte boundary is used where it is, in the request, which is also the
+    // answer: a synchronous command then costs no copy at all.
+    void Load(const CvCommand& wire, uint8_t* data, BufferPool& pool, bool inPlace = false) {
         command = wire;
         for (int i = 0; i < CV_COMMAND_BUFFER_COUNT; ++i) {
             const uint32_t length = wire.bufferLengths[i];
@@ -29,9 +31,13 @@ struct CommandCopy {
                 command.buffers[i] = nullptr;
                 continue;
             }
-            blocks[i] = pool.take(length);
-            blocks[i].assign(data, data + length);
-            command.buffers[i] = blocks[i].data();
+            if (inPlace && reinterpret_cast<uintptr_t>(data) % 16 == 0) {
+                command.buffers[i] = data;
+            } else {
+                blocks[i] = pool.take(length);
+                blocks[i].assign(data, data + length);
+                command.buffers[i] = blocks[i].data();
+            }
             data += length;
         }
     }
@@ -40,9 +46,8 @@ struct CommandCopy {
     void Store(CvCommand& wire, uint8_t* data) const {
         wire.result = command.result;
         for (int i = 0; i < CV_COMMAND_BUFFER_COUNT; ++i) {
-            if (blocks[i].empty()) continue;
-            std::copy(blocks[i].begin(), blocks[i].end(), data);
-            data += blocks[i].size();
+            if (!blocks[i].empty()) std::copy(blocks[i].begin(), blocks[i].end(), data);
+            data += wire.bufferLengths[i];
         }
     }
 
@@ -52,10 +57,11 @@ struct CommandCopy {
 };
 
 // Sends one packet built in a buffer of the client's pool, and returns the
-// buffer to the pool.
-bool SendBuilt(Client& client, rpc::PacketBuilder&& builder) {
+// buffer to the pool. An answer of the worker waits for the socket to take it;
+// anything else never waits.
+bool SendBuilt(Client& client, rpc::PacketBuilder&& builder, bool answer) {
     ByteBuffer packet = builder.Finish();
-    const bool sent = SendToClient(client, packet);
+    const bool sent = answer ? SendAnswer(client, packet.data(), packet.size()) : SendToClient(client, packet);
     client.buffers.give(std::move(packet));
     return sent;
 }
@@ -104,7 +110,7 @@ private:
     Client& client_;
     uint8_t call_;
     uint32_t ticket_;
-    uint8_t* payload_;  // kPayloadHeadroom writable bytes precede it
+    uint8_t* payload_;  // PayloadHeadroom() writable bytes precede it
     size_t length_;
 };
 
@@ -147,7 +153,7 @@ bool Request::RequireCommandLength(uint32_t prefix) {
 void Request::Respond(const void* data, size_t length) {
     rpc::PacketBuilder builder(client_.buffers.take(rpc::kHeaderSize + length), length, rpc::kCallResponse, 0, ticket_);
     builder.Bytes(data, length);
-    if (!SendBuilt(client_, std::move(builder))) LogUnsentResponse();
+    if (!SendBuilt(client_, std::move(builder), true)) LogUnsentResponse();
 }
 
 void Request::RespondWithTail(size_t offset) {
@@ -158,7 +164,7 @@ void Request::RespondWithTail(size_t offset) {
     // The header overwrites bytes before the tail that have served their purpose.
     uint8_t* packet = payload_ + offset - rpc::kHeaderSize;
     rpc::EncodeHeader(header, packet);
-    if (!SendToClient(client_, packet, rpc::kHeaderSize + header.length)) LogUnsentResponse();
+    if (!SendAnswer(client_, packet, rpc::kHeaderSize + header.length)) LogUnsentResponse();
 }
 
 void Request::LogUnsentResponse() const {
@@ -170,7 +176,7 @@ void Request::RespondError(const CvError& error) {
     rpc::PacketBuilder builder(client_.buffers.take(rpc::kHeaderSize + sizeof error), sizeof error, rpc::kCallError, 0,
                                ticket_);
     builder.Raw(error);
-    if (!SendBuilt(client_, std::move(builder)))
+    if (!SendBuilt(client_, std::move(builder), true))
         CvLog(CV_LOG_WARNING, "Client %d is diconnected, cannot send call error for packet %d",
               static_cast<int>(client_.uid), static_cast<int>(ticket_));
 }
@@ -181,7 +187,7 @@ void Request::Execute(uint32_t uidCount) {
     std::memcpy(&wire, payload_ + prefix, sizeof wire);
     uint8_t* data = payload_ + prefix + sizeof wire;
     CommandCopy copy;
-    copy.Load(wire, data, client_.buffers);
+    copy.Load(wire, data, client_.buffers, true);
 
     CvError error{};
     const int ok = uidCount == 1
@@ -213,7 +219,7 @@ void SendCompletion(CvCommandCompletion* completion, CvCommand*) {
     ordered.U32(submission->service).Raw(submission->copy.command).Raw(completion->error);
     for (const auto& block : submission->copy.blocks) ordered.Bytes(block.data(), block.size());
 
-    if (!SendBuilt(client, std::move(ordered)))
+    if (!SendBuilt(client, std::move(ordered), false))
         CvLog(CV_LOG_WARNING, "Client %d is diconnected, cannot send signal %d", static_cast<int>(client.uid), signal);
     submission->copy.Release(client.buffers);
     // The worker may end (and the record go) once pending reaches 0.

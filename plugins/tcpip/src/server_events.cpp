@@ -92,13 +92,33 @@ void HandleClientSignal(Client& client, uint8_t signal, uint32_t length) {
         client.connected.store(false);
         return;
     }
+    // A start while started changes nothing: the client gets each event once,
+    // and one stop ends it.
     switch (signal) {
-        case rpc::kStartHotplugEvents: CvHotplugEventManager_AddListener(&client.hotplugListener); break;
-        case rpc::kStopHotplugEvents: CvHotplugEventManager_RemoveListener(&client.hotplugListener); break;
-        case rpc::kStartLogEvents: CvLogEventManager_AddListener(&client.logListener); break;
-        case rpc::kStopLogEvents: CvLogEventManager_RemoveListener(&client.logListener); break;
+        case rpc::kStartHotplugEvents:
+            if (!client.hotplugAttached) CvHotplugEventManager_AddListener(&client.hotplugListener);
+            client.hotplugAttached = true;
+            break;
+        case rpc::kStopHotplugEvents:
+            if (client.hotplugAttached) CvHotplugEventManager_RemoveListener(&client.hotplugListener);
+            client.hotplugAttached = false;
+            break;
+        case rpc::kStartLogEvents:
+            if (!client.logAttached) CvLogEventManager_AddListener(&client.logListener);
+            client.logAttached = true;
+            break;
+        case rpc::kStopLogEvents:
+            if (client.logAttached) CvLogEventManager_RemoveListener(&client.logListener);
+            client.logAttached = false;
+            break;
         default: break;
     }
+}
+
+void DetachListeners(Client& client) {
+    if (client.hotplugAttached) CvHotplugEventManager_RemoveListener(&client.hotplugListener);
+    if (client.logAttached) CvLogEventManager_RemoveListener(&client.logListener);
+    client.hotplugAttached = client.logAttached = false;
 }
 
 }  // namespace cvpl_tcpip::server

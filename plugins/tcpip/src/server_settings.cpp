@@ -1,8 +1,11 @@
-// Start settings of the server: its two ports and the registry server location.
+// Start settings of the server: its two ports, the registry server location, and
+// who may reach it: the address it listens on and the clients it accepts.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <algorithm>
 
 #include "rpc_protocol.h"
 #include "server_state.h"
@@ -56,12 +59,55 @@ int ParseRegistryLocation(const char* value, RegistryLocation& location, CvError
     return 1;
 }
 
+// "ListenAddress": one dotted IPv4 address of this machine, or every address.
+int ParseListenAddress(const char* value, ServerState& state, CvError* error) {
+    state.listenAddress = htonl(INADDR_ANY);
+    if (value == nullptr || strcmp(value, kUndefined) == 0 || value[0] == '\0') return 1;
+    uint32_t address = 0;
+    if (!InetIpStringToNum(value, &address))
+        return CvSetError(error, CV_ERROR_FAILED, "Unable to parse listen address '%s'", value);
+    state.listenAddress = address;
+    return 1;
+}
+
+// "AllowedClients": dotted IPv4 addresses separated by commas or blanks; absent,
+// every client may connect.
+int ParseAllowedClients(const char* value, ServerState& state, CvError* error) {
+    state.allowedClients.clear();
+    state.allowListSet = false;
+    if (value == nullptr || strcmp(value, kUndefined) == 0) return 1;
+    state.allowListSet = true;
+    const char* cursor = value;
+    while (*cursor != '\0') {
+        const size_t skip = strspn(cursor, ", \t");
+        cursor += skip;
+        const size_t length = strcspn(cursor, ", \t");
+        if (length == 0) break;
+        char entry[64] = {};
+        uint32_t address = 0;
+        if (length >= sizeof entry || (memcpy(entry, cursor, length), !InetIpStringToNum(entry, &address)))
+            return CvSetError(error, CV_ERROR_FAILED, "Unable to parse allowed client address '%.*s'",
+                              static_cast<int>(std::min<size_t>(length, 63)), cursor);
+        state.allowedClients.push_back(address);
+        cursor += length;
+    }
+    return 1;
+}
+
 }  // namespace
+
+bool ClientAllowed(const ServerState& state, uint32_t address) {
+    if (!state.allowListSet) return true;
+    return std::find(state.allowedClients.begin(), state.allowedClients.end(), address) != state.allowedClients.end();
+}
 
 int ReadSettings(const StringMap* settings, ServerState& state, CvError* error) {
     state.serverPort = rpc::kDefaultServerPort;
     state.broadcastPort = rpc::kDefaultBroadcastPort;
     state.registry = RegistryLocation{};
+    state.listenAddress = htonl(INADDR_ANY);
+    state.allowedClients.clear();
+    state.allowListSet = false;
     if (settings == nullptr) return 1;
     state.serverPort = StringMap_GetInt32(settings, "ServerPort", rpc::kDefaultServerPort);
     state.broadcastPort = StringMap_GetInt32(settings, "BroadcastPort", rpc::kDefaultBroadcastPort);
@@ -70,6 +116,8 @@ int ReadSettings(const StringMap* settings, ServerState& state, CvError* error) 
         return CvSetError(error, CV_ERROR_FAILED, "Server port out of range: %d", state.serverPort);
     if (state.broadcastPort < 0 || state.broadcastPort > 65535)
         return CvSetError(error, CV_ERROR_FAILED, "Broadcast port out of range: %d", state.broadcastPort);
+    if (!ParseListenAddress(StringMap_GetString(settings, "ListenAddress", kUndefined), state, error)) return 0;
+    if (!ParseAllowedClients(StringMap_GetString(settings, "AllowedClients", kUndefined), state, error)) return 0;
     const char* registry = StringMap_GetString(settings, "RegistryServer", kUndefined);
     if (registry != nullptr && strcmp(registry, kUndefined) != 0)
         return ParseRegistryLocation(registry, state.registry, error);

@@ -4,10 +4,13 @@
 // that the client record outlives every completion.
 #include <errno.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "rpc_protocol.h"
+#include "server_limits.h"
 #include "server_state.h"
 
 namespace cvpl_tcpip::server {
@@ -17,50 +20,78 @@ namespace {
 using Lock = std::unique_lock<std::recursive_mutex>;
 
 enum class ReadResult { kComplete, kError, kEndOfStream, kShort, kStopped };
+enum class Wait { kReadable, kStopped, kTimedOut };
 
-// Waits until the socket is readable; false when the server stops the worker first.
-bool WaitReadable(Client& client) {
+using Clock = std::chrono::steady_clock;
+
+int PollTimeout(Clock::time_point deadline) {
+    if (deadline == Clock::time_point::max()) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+}
+
+// Waits until the socket is readable, writing what waits for the client
+// whenever the socket has room. Between packets the client may stay silent as
+// long as it likes; inside one (`midPacket`) the next bytes must come within
+// kStallTimeout.
+Wait WaitReadable(Client& client, bool midPacket) {
+    const Clock::time_point readBy = midPacket ? Clock::now() + kStallTimeout : Clock::time_point::max();
     for (;;) {
-        pollfd entries[2] = {{client.socket, POLLIN, 0}, {client.wakeup.Fd(), POLLIN, 0}};
-        if (poll(entries, 2, -1) < 0) {
+        if (!client.running.load() || !client.connected.load()) return Wait::kStopped;
+        Clock::time_point sendBy = Clock::time_point::max();
+        const bool backlog = HasBacklog(client, &sendBy);
+        const short events = static_cast<short>(POLLIN | (backlog ? POLLOUT : 0));
+        pollfd entries[2] = {{client.socket, events, 0}, {client.wakeup.Fd(), POLLIN, 0}};
+        if (poll(entries, 2, PollTimeout(std::min(readBy, sendBy))) < 0) {
             if (errno == EINTR) continue;
-            return true;  // let the read report the failure
+            return Wait::kReadable;  // let the read report the failure
         }
-        if (!client.running.load()) return false;
-        if ((entries[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) return true;
-        client.wakeup.Drain();
+        if ((entries[1].revents & POLLIN) != 0) client.wakeup.Drain();
+        if (!client.running.load() || !client.connected.load()) return Wait::kStopped;
+        if (backlog) FlushBacklog(client);  // also drops a client whose queue stalled
+        if ((entries[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) return Wait::kReadable;
+        if (Clock::now() >= readBy) return Wait::kTimedOut;
     }
 }
 
-// Reads exactly length bytes, stopping early only on failure, end of stream or stop.
-ReadResult ReadExact(Client& client, uint8_t* buffer, size_t length, size_t* have) {
+// Reads exactly length bytes, stopping early only on failure, end of stream,
+// a stall inside the packet, or stop. Bytes already there are taken without
+// waiting for the socket first.
+ReadResult ReadExact(Client& client, uint8_t* buffer, size_t length, size_t* have, bool midPacket) {
     *have = 0;
     while (*have < length) {
-        if (!WaitReadable(client)) return ReadResult::kStopped;
         const size_t chunk = std::min<size_t>(length - *have, 1 << 20);
-        const int got = SocketRecv(client.socket, buffer + *have, static_cast<int>(chunk));
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return *have == 0 ? ReadResult::kError : ReadResult::kShort;
+        const ssize_t got = recv(client.socket, buffer + *have, chunk, MSG_DONTWAIT);
+        if (got > 0) {
+            *have += static_cast<size_t>(got);
+            continue;
         }
-        if (got == 0) return *have == 0 ? ReadResult::kEndOfStream : ReadResult::kShort;
-        *have += static_cast<size_t>(got);
+        const bool first = *have == 0 && !midPacket;
+        if (got == 0) return first ? ReadResult::kEndOfStream : ReadResult::kShort;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return first ? ReadResult::kError : ReadResult::kShort;
+        switch (WaitReadable(client, !first)) {
+            case Wait::kReadable: break;
+            case Wait::kStopped: return ReadResult::kStopped;
+            case Wait::kTimedOut: return ReadResult::kShort;
+        }
     }
     return ReadResult::kComplete;
 }
 
-// Reads a payload behind kPayloadHeadroom spare bytes, growing the buffer only
-// as bytes arrive so that a header that announces 32 MiB costs nothing until
-// the data is really there.
-ReadResult ReadPayload(Client& client, uint32_t length, std::vector<uint8_t>& buffer, size_t* have) {
+// Reads a payload behind `headroom` spare bytes, growing the buffer only as
+// bytes arrive so that a header that announces 32 MiB costs nothing until the
+// data is really there.
+ReadResult ReadPayload(Client& client, uint32_t length, size_t headroom, ReceiveBuffer& buffer, size_t* have) {
     constexpr size_t kStep = 1 << 20;
     buffer.clear();
+    buffer.resize(headroom);
     *have = 0;
     while (*have < length) {
         const size_t next = std::min<size_t>(length, *have + kStep);
-        buffer.resize(kPayloadHeadroom + next);
+        buffer.resize(headroom + next);
         size_t got = 0;
-        const ReadResult result = ReadExact(client, buffer.data() + kPayloadHeadroom + *have, next - *have, &got);
+        const ReadResult result = ReadExact(client, buffer.data() + headroom + *have, next - *have, &got, true);
         *have += got;
         if (result != ReadResult::kComplete) return result;
     }
@@ -73,7 +104,7 @@ void Misbehaved(Client& client) { client.connected.store(false); }
 bool HandleOnePacket(Client& client) {
     uint8_t raw[rpc::kHeaderSize];
     size_t have = 0;
-    switch (ReadExact(client, raw, sizeof raw, &have)) {
+    switch (ReadExact(client, raw, sizeof raw, &have, false)) {
         case ReadResult::kComplete: break;
         case ReadResult::kStopped: Misbehaved(client); return false;
         case ReadResult::kError:
@@ -109,8 +140,9 @@ bool HandleOnePacket(Client& client) {
     }
 
     // The client's own buffer keeps its capacity from one packet to the next.
-    std::vector<uint8_t>& inbound = client.inbound;
-    const ReadResult read = ReadPayload(client, header.length, inbound, &have);
+    ReceiveBuffer& inbound = client.inbound;
+    const size_t headroom = PayloadHeadroom(header.command, header.function);
+    const ReadResult read = ReadPayload(client, header.length, headroom, inbound, &have);
     if (read == ReadResult::kStopped) {
         Misbehaved(client);
         return false;
@@ -130,8 +162,7 @@ bool HandleOnePacket(Client& client) {
             CvLog(CV_LOG_INFO, "Client disconnected, shutting down that RPC service");
             break;
         case rpc::kCall:
-            inbound.resize(kPayloadHeadroom + header.length);
-            HandleCall(client, header.function, header.ticket, inbound.data() + kPayloadHeadroom, header.length);
+            HandleCall(client, header.function, header.ticket, inbound.data() + headroom, header.length);
             break;
         case rpc::kCallResponse:
             CvLog(CV_LOG_ERROR,
@@ -153,39 +184,12 @@ bool HandleOnePacket(Client& client) {
     return client.connected.load();
 }
 
-// Handles packets while the socket stays readable.
-void HandlePackets(Client& client) {
-    while (client.running.load() && HandleOnePacket(client)) {
-        if (!SocketIsReadable(client.socket)) return;
-    }
-}
 
 bool KeepWorking(const Client& client) {
     return client.pending.load() > 0 || (client.connected.load() && client.running.load());
 }
 
 }  // namespace
-
-bool SendToClient(Client& client, const std::vector<uint8_t>& packet) {
-    return SendToClient(client, packet.data(), packet.size());
-}
-
-bool SendToClient(Client& client, const uint8_t* packet, size_t length) {
-    std::lock_guard lock(client.sendLock);
-    if (!client.connected.load()) return false;
-    const int size = static_cast<int>(length);
-    if (SocketSendAll(client.socket, packet, size) != size) {
-        client.connected.store(false);
-        client.wakeup.Signal();
-        return false;
-    }
-    return true;
-}
-
-void SendDisconnect(Client& client) {
-    SendToClient(client, rpc::EmptyPacket(rpc::kDisconnect));
-    client.connected.store(false);
-}
 
 void ClientWorker(Client* client) {
     {
@@ -200,15 +204,25 @@ void ClientWorker(Client* client) {
             if (!KeepWorking(*client)) break;
         }
         if (client->connected.load() && client->running.load()) {
-            if (WaitReadable(*client)) HandlePackets(*client);
+            if (WaitReadable(*client, false) == Wait::kReadable) HandleOnePacket(*client);
         } else {
             // Only submits are pending: wait for their completions.
             pollfd entry{client->wakeup.Fd(), POLLIN, 0};
             if (poll(&entry, 1, -1) > 0) client->wakeup.Drain();
         }
     }
-    CvHotplugEventManager_RemoveListener(&client->hotplugListener);
-    CvLogEventManager_RemoveListener(&client->logListener);
+    DetachListeners(*client);
+    switch (client->dropReason.load()) {
+        case DropReason::kNone: break;
+        case DropReason::kNotReading:
+            CvLog(CV_LOG_WARNING, "Client %d does not read what is sent to it; disconnecting client",
+                  static_cast<int>(client->uid));
+            break;
+        case DropReason::kStalled:
+            CvLog(CV_LOG_WARNING, "Client %d took no data for %d seconds; disconnecting client",
+                  static_cast<int>(client->uid), static_cast<int>(kStallTimeout.count()));
+            break;
+    }
 
     Lock lock(ServerLock());
     client->workerAlive = false;

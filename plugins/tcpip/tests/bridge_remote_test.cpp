@@ -4,6 +4,7 @@
 #include <corvane.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -158,6 +159,38 @@ TEST_F(BridgeRemoteTest, RemoteExecuteReturnsResultByteAndBuffers)
     EXPECT_EQ(0, CvResourceServiceProxy_ExecuteCommand(machine, resource, echo, &command, &error));
     EXPECT_EQ(CV_ERROR_FAILED, error.code);
     EXPECT_STREQ("Test failure requested", error.message);
+}
+
+// Whichever caller reads an answer off the socket, its data lands in the
+// buffers of the caller it belongs to.
+TEST_F(BridgeRemoteTest, ConcurrentExecutesEachGetTheirOwnData)
+{
+    constexpr int kCallers = 4;
+    constexpr int kCalls = 25;
+    std::vector<std::future<int>> callers;
+    for (int c = 0; c < kCallers; ++c) {
+        callers.push_back(std::async(std::launch::async, [this, c] {
+            std::vector<char> sent(64 * 1024 + c, static_cast<char>('a' + c));
+            std::vector<char> back(sent.size());
+            int good = 0;
+            for (int i = 0; i < kCalls; ++i) {
+                std::fill(back.begin(), back.end(), '\0');
+                CvCommand command{};
+                command.function = TEST_FUNCTION_ECHO;
+                command.tag = CV_COMMAND_TAG_NONE;
+                command.buffers[0] = sent.data();
+                command.bufferLengths[0] = static_cast<uint32_t>(sent.size());
+                command.buffers[1] = back.data();
+                command.bufferLengths[1] = static_cast<uint32_t>(back.size());
+                CvError failure;
+                if (CvResourceServiceProxy_ExecuteCommand(machine, resource, echo, &command, &failure) == 1 &&
+                    back == sent)
+                    ++good;
+            }
+            return good;
+        }));
+    }
+    for (auto& caller : callers) EXPECT_EQ(kCalls, caller.get());
 }
 
 TEST_F(BridgeRemoteTest, RemoteSubmitIsAnsweredAtOnceAndCompletedBySignal)

@@ -10,11 +10,17 @@ namespace tcpip_test {
 
 namespace rpc = cvpl_tcpip::rpc;
 
-RawClient::RawClient(int port) {
+RawClient::RawClient(int port, const char* source) {
     socket_ = SocketCreate(SOCKET_KIND_STREAM);
     if (socket_ < 0) return;
     timeval safety{30, 0};
     setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+    InetAddress from{};
+    if (source != nullptr && (!InetIpStringToNum(source, &from.address) || SocketBind(socket_, from) != 0)) {
+        SocketDestroy(socket_);
+        socket_ = -1;
+        return;
+    }
     InetAddress server{};
     InetIpStringToNum("127.0.0.1", &server.address);
     server.port = htons(static_cast<uint16_t>(port));

@@ -15,9 +15,10 @@ struct Packet {
 
 class RawClient {
 public:
-    // Connects to 127.0.0.1:port; reads fail after a generous safety time-out
-    // instead of hanging a broken test.
-    explicit RawClient(int port);
+    // Connects to 127.0.0.1:port, from `source` (another loopback address) when
+    // given; reads fail after a generous safety time-out instead of hanging a
+    // broken test.
+    explicit RawClient(int port, const char* source = nullptr);
     ~RawClient();
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;

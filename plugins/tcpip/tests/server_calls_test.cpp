@@ -1,7 +1,10 @@
 // Calls answered by the server against this process's framework, and the
 // signals it sends on its own.
 #include <cstring>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "server_fixture.h"
 #include "service_doubles.h"
@@ -222,6 +225,8 @@ bool ReadSignal(RawClient& client, uint8_t function, Packet* signal) {
 
 TEST_F(ServerCallTest, ForwardsLogLinesCutTo1023Characters) {
     auto client = Connect();
+    // Started twice, it is still one subscription, which one stop ends.
+    ASSERT_TRUE(client->Send(rpc::EmptyPacket(rpc::kSignal, rpc::kStartLogEvents)));
     ASSERT_TRUE(client->Send(rpc::EmptyPacket(rpc::kSignal, rpc::kStartLogEvents)));
     // A round trip makes sure the signal has been handled.
     int32_t count = 0;
@@ -285,6 +290,63 @@ std::vector<uint8_t> DataCall(CvUID resource, CvUID service, uint32_t tag, const
 // The server keeps its packet and command buffers from one call to the next:
 // a smaller command after a larger one reaches the service, comes back and
 // completes with its own bytes only.
+// Peers that stall in each way the protocol leaves open, all at once, while a
+// good client from another address is served as if they were not there.
+TEST_F(ServerCallTest, HostilePeersDoNotHoldUpAGoodClient) {
+    // Silent before the handshake: more than may wait for one, more than one
+    // address may hold.
+    std::vector<std::unique_ptr<RawClient>> silent;
+    for (int i = 0; i < 40; ++i) silent.push_back(std::make_unique<RawClient>(port_));
+    // Silent after it.
+    RawClient idle(port_, "127.0.0.3");
+    ASSERT_EQ(idle.Handshake(), 0x01);
+    // Stalled in the middle of a packet.
+    RawClient stalled(port_, "127.0.0.3");
+    ASSERT_EQ(stalled.Handshake(), 0x01);
+    auto partial = CallPacket(rpc::kGetResourceInfo, U32s({resource_}));
+    partial.pop_back();
+    ASSERT_TRUE(stalled.Send(partial));
+    // Never reads: asks for every log line, then takes none.
+    RawClient deaf(port_, "127.0.0.4");
+    ASSERT_EQ(deaf.Handshake(), 0x01);
+    ASSERT_TRUE(deaf.Send(rpc::EmptyPacket(rpc::kSignal, rpc::kStartLogEvents)));
+    int32_t count = -1;
+    ASSERT_TRUE(deaf.ListResources(&count));
+    CvUIDList clients{};
+    CvError error{};
+    ASSERT_TRUE(CvServer_GetClientList(server_, &clients, &error));
+    CvUID deafUid = CV_UID_NONE;
+    for (int i = 0; i < clients.count; ++i) {
+        cvpl_tcpip::CvTcpipClientInfo info{};
+        ASSERT_TRUE(CvServerClient_GetInfo(server_, clients.uids[i], &info, &error));
+        if (std::strcmp(info.name, "127.0.0.4") == 0) deafUid = clients.uids[i];
+    }
+    LogWaiter waiter;
+    // More than the socket buffers and the server's queue hold: logging never
+    // waits for the deaf client, which is dropped instead.
+    const std::string line(1000, 'z');
+    for (int i = 0; i < 40000; ++i) CvLog(CV_LOG_DEBUG, "%s", line.c_str());
+    EXPECT_TRUE(waiter.WaitFor("Client " + std::to_string(deafUid) +
+                               " does not read what is sent to it; disconnecting client"));
+
+    service_.execute = [](CvCommand* command, CvError* failure) {
+        command->result = 0x77;
+        return CvSetNoThreadError(failure);
+    };
+    RawClient good(port_, "127.0.0.2");
+    ASSERT_EQ(good.Handshake(), 0x01);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(good.ListResources(&count));
+        EXPECT_EQ(count, 1);
+        ASSERT_TRUE(good.Send(CallPacket(rpc::kResourceServiceExecute, CommandCall(resource_, serviceUid_, 9))));
+        Packet answer;
+        ASSERT_TRUE(good.ReadAnswer(&answer));
+        ASSERT_EQ(answer.header.command, rpc::kCallResponse);
+        EXPECT_EQ(answer.payload[2], 0x77);
+    }
+    EXPECT_TRUE(Logged("Too many connections from 127.0.0.1 (16); connection closed"));
+}
+
 TEST_F(ServerCallTest, ASmallerCommandAfterALargerOneCarriesOnlyItsOwnBytes) {
     std::mutex mutex;
     std::vector<std::vector<uint8_t>> seen;  // buffer 1 as each execute reached the service

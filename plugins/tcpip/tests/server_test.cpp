@@ -195,6 +195,38 @@ TEST_F(ServerTest, RejectsABadRegistryServerLocation) {
     EXPECT_TRUE(Start(&error, "RegistryServer", "127.0.0.1:15587")) << error.message;
 }
 
+TEST_F(ServerTest, ListensAndAcceptsOnlyWhereConfigured) {
+    CvError error{};
+    ASSERT_TRUE(CvServer_Stop(server_, &error));
+    StringMap* settings = StringMap_Create();
+    StringMap_SetValue(settings, "ServerPort", "0");
+    StringMap_SetValue(settings, "BroadcastPort", "0");
+    StringMap_SetValue(settings, "ListenAddress", "127.0.0.1");
+    StringMap_SetValue(settings, "AllowedClients", "10.0.0.5, 127.0.0.2");
+    ASSERT_TRUE(CvServer_Start(server_, settings, &error)) << error.message;
+    port_ = cvpl_tcpip::ServerListeningPort();
+
+    RawClient outsider(port_);  // from 127.0.0.1
+    ASSERT_TRUE(outsider.Connected());
+    EXPECT_TRUE(outsider.ClosedWithoutAnswer());
+    EXPECT_TRUE(Logged("Client 127.0.0.1 is not allowed to connect; connection closed"));
+    EXPECT_FALSE(Logged("Client 127.0.0.1 connected"));
+    RawClient insider(port_, "127.0.0.2");
+    ASSERT_EQ(insider.Handshake(), 0x01);
+    int32_t count = -1;
+    EXPECT_TRUE(insider.ListResources(&count));
+
+    ASSERT_TRUE(CvServer_Stop(server_, &error));
+    StringMap_SetValue(settings, "AllowedClients", "127.0.0.1,nonsense");
+    EXPECT_FALSE(CvServer_Start(server_, settings, &error));
+    EXPECT_STREQ(error.message, "Unable to parse allowed client address 'nonsense'");
+    StringMap_SetValue(settings, "AllowedClients", "127.0.0.1");
+    StringMap_SetValue(settings, "ListenAddress", "localhost");
+    EXPECT_FALSE(CvServer_Start(server_, settings, &error));
+    EXPECT_STREQ(error.message, "Unable to parse listen address 'localhost'");
+    StringMap_Destroy(settings);
+}
+
 TEST_F(ServerTest, FailsToStartOnAPortInUse) {
     CvError error{};
     StringMap* settings = StringMap_Create();

@@ -76,6 +76,17 @@ bool parseNodeTable(std::string_view text, std::vector<NodeEntry>& nodes, std::s
                               error);
             entry.description = original->description;
         } else {
+            constexpr std::string_view kUsb = "usb=";
+            if (described.substr(0, kUsb.size()) == kUsb) {
+                const std::size_t semicolon = described.find(';');
+                const std::string_view name = trimmed(described.substr(kUsb.size(), semicolon - kUsb.size()));
+                entry.usbBridge = parseUsbBridge(name);
+                if (!entry.usbBridge)
+                    return failAt(number, "node '" + entry.path + "': unknown USB bridge '" + std::string(name) + "'",
+                                  error);
+                described =
+                    semicolon == std::string_view::npos ? std::string_view() : trimmed(described.substr(semicolon + 1));
+            }
             DescriptionError problem;
             if (!parseDriveDescriptionText(described, entry.description, problem))
                 return failAt(number, "node '" + entry.path + "': " + problem.message(), error);

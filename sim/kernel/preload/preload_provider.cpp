@@ -76,6 +76,7 @@ void populate() {
             kernel.addNode(path, drive);
             kernel.setQueueLimit(path, node.queueLimit);
         }
+        if (node.usbBridge) kernel.setUsbBridge(node.path, *node.usbBridge);
         byNode[node.path] = drive;
     }
 }
