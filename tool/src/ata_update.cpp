@@ -146,11 +146,17 @@ int AtaUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& er
             return AtaDownload(request.machine, request.path, request.image, request.transferLength, options, error) !=
                    0;
         },
-        [&] { return AtaActivate(request.machine, request.path, options, error) != 0; });
+        [&] { return AtaActivate(request.machine, request.path, options, error) != 0; }, request.Log(error));
     if (!done)
         return 0;
+    // A deferred download waits for the activation, which the drive also runs
+    // at its next power-on.
+    if (!request.image.empty() && options.subcommand == kAtaSubcommandDeferred && !request.Has(kFlagActivate))
+        request.Log(error).NeedsReset(kPendingActivationText);
 
-    if (ReadAtaIdentity(request.machine, request.path, request.sdsbPort, identity, error))
+    const bool identified = ReadAtaIdentity(request.machine, request.path, request.sdsbPort, identity, error) != 0;
+    request.Log(error).Add(StepKind::Identify, 1, identified);
+    if (identified)
         ToolPrint("  %s  %s  FW %s\n", identity.model, identity.serialNumber, identity.firmwareRevision);
     else
         ToolPrint("  ERROR retrieving Identify Device data for Device %d: %s\n  Error Code: %d\n",

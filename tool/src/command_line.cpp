@@ -152,6 +152,11 @@ ParseResult ParseCommandLine(int argc, char* const argv[], ToolOptions& options,
             if (retries < 1 || retries > static_cast<std::int32_t>(kMaxRetries))
                 return Failure(FormatText("ERROR: Firmware WAS NOT downloaded/activated - retries must be between 1 and %u", kMaxRetries));
             options.retries = static_cast<std::uint32_t>(retries);
+        } else if (StartsWith(arg, "-report")) {
+            const char* text = value();
+            if (text == nullptr)
+                return Failure("ERROR: Firmware WAS NOT downloaded/activated - no report file 'rFile' was specified with '-report'\n");
+            options.reportFile = text;  // a later name replaces an earlier one
         } else {
             return Failure(FormatText("ERROR: Invalid command line switch:\n%s\n", arg));
         }

@@ -8,6 +8,7 @@
 #include "output.h"
 #include "scsi_update.h"
 #include "summary.h"
+#include "text_format.h"
 #include "transfer_limit.h"
 #include "update_request.h"
 
@@ -74,6 +75,33 @@ int UpdateThroughPath(const UpdateRequest& request, std::uint32_t typeMark, cons
     }
 }
 
+void RecordSkipped(UpdateRecord& record, const DriveIdentity& identity, const char* firmwarePath)
+{
+    record.result = UpdateResult::Skipped;
+    record.firmwareFile = firmwarePath;
+    record.revisionBefore = identity.firmwareRevision;
+    record.errorCode = CV_ERROR_FAILED;
+    record.message = FormatText("Cannot open firmware file '%s'", firmwarePath);
+}
+
+// The drive's result as the FAILURE lines give it, and the revision it reports
+// when the last identity read after an update succeeded.
+void RecordOutcome(UpdateRecord& record, bool updated, const DriveIdentity& identity, const CvError& error)
+{
+    record.result = updated ? UpdateResult::Succeeded : UpdateResult::Failed;
+    if (!updated) {
+        record.errorCode = error.code;
+        record.message = error.message;
+    }
+    for (auto step = record.steps.rbegin(); step != record.steps.rend(); ++step) {
+        if (step->kind != StepKind::Identify)
+            continue;
+        if (step->succeeded)
+            record.revisionAfter = identity.firmwareRevision;
+        break;
+    }
+}
+
 }  // namespace
 
 std::uint32_t DefaultTransferLength(const DriveIdentity& identity)
@@ -95,7 +123,7 @@ bool TransferLengthUnfitForAta(std::int32_t acceptedTransferLength, const DriveT
 }
 
 void RunDriveStep(ToolOptions options, std::uint32_t driveNumber, RunState& state, CvError& error,
-                  int& successes, int& failures, int& exitStatus)
+                  int& successes, int& failures, int& exitStatus, DriveRecord* report)
 {
     CvSetNoError(&error);
     if (driveNumber >= state.drives.count || !IsRowChosen(state.drives, state.explicitSelection, driveNumber))
@@ -109,6 +137,8 @@ void RunDriveStep(ToolOptions options, std::uint32_t driveNumber, RunState& stat
             return;
         firmwarePath = entry->firmwareFile;
         if (!CanOpenForReading(firmwarePath)) {
+            if (report != nullptr)
+                RecordSkipped(report->update.emplace(), drive.identity, firmwarePath);
             PrintDriveLine(driveNumber, drive.identity);
             ToolPrint("  ERROR: Firmware WAS NOT downloaded - cannot open firmware file '%s'\n\n", firmwarePath);
             ToolFlush();
@@ -119,6 +149,12 @@ void RunDriveStep(ToolOptions options, std::uint32_t driveNumber, RunState& stat
 
     PrintDriveLine(driveNumber, drive.identity);
     ToolFlush();
+    UpdateRecord* record = nullptr;
+    if (report != nullptr) {
+        record = &report->update.emplace();
+        record->firmwareFile = haveFirmwarePath ? firmwarePath : "";
+        record->revisionBefore = drive.identity.firmwareRevision;
+    }
 
     const bool lengthGiven = options.acceptedTransferLength > 0;
     std::uint32_t transferLength = DefaultTransferLength(drive.identity);
@@ -164,6 +200,10 @@ void RunDriveStep(ToolOptions options, std::uint32_t driveNumber, RunState& stat
         request.sasMode = options.sasMode;
         request.nvmeSlot = options.nvmeSlot;
         request.nvmeCommitAction = options.nvmeCommitAction;
+        request.pathIndex = j;
+        request.record = record;
+        if (record != nullptr)
+            record->transferLength = transferLength;
         updated = UpdateThroughPath(request, typeMark, firmwarePath, image, drive.identity, error) != 0;
         ToolPrint("\n");
     }
@@ -175,6 +215,8 @@ void RunDriveStep(ToolOptions options, std::uint32_t driveNumber, RunState& stat
         ToolPrint("  FAILURE: %s\n  Error Code: %d\n", error.message, error.code);
         ToolFlush();
     }
+    if (record != nullptr)
+        RecordOutcome(*record, updated, drive.identity, error);
     // Kept current so that a run abandoned after this drive ends with the
     // status of every drive processed so far.
     exitStatus = DrivesExitStatus(successes, failures);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "drive_table.h"
+#include "run_report.h"
 #include "run_state.h"
 #include "tool_options.h"
 
@@ -18,9 +19,10 @@ namespace firmstep {
 // leaving the exit status of all drives counted so far in `exitStatus`
 // (DrivesExitStatus). A row that is not
 // selected, or in model mode has no matching entry or an unreadable firmware
-// file, is left without counting.
+// file, is left without counting. With `report`, the row's record for the
+// report, the update and each of its steps are kept there.
 void RunDriveStep(ToolOptions options, std::uint32_t driveNumber, RunState& state, CvError& error,
-                  int& successes, int& failures, int& exitStatus);
+                  int& successes, int& failures, int& exitStatus, DriveRecord* report = nullptr);
 
 // The transfer length a drive starts from: its largest download block count in
 // 512-byte blocks, or 32 MiB when it reports none.

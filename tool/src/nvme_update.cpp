@@ -10,6 +10,8 @@
 
 #include <device_contracts.h>
 
+#include <string>
+
 namespace firmstep {
 namespace {
 
@@ -24,6 +26,18 @@ NvmeCommandBlock MakeBlock(std::uint8_t opcode, std::uint32_t dword10, std::uint
     block.submission.cdw11 = dword11;
     block.timeout = kFirmwareCommandTimeoutNs;
     return block;
+}
+
+// Commit actions 1 and 2 activate the slot at the next controller level
+// reset; action 3 activates at once unless the completion names a reset;
+// action 0 only stores the image, which no reset activates.
+ActivationReset PendingAfterCommit(std::uint8_t action, ActivationReset named)
+{
+    if (action == 1 || action == 2)
+        return ActivationReset::ControllerLevel;
+    if (action == 3)
+        return named;
+    return ActivationReset::None;
 }
 
 }  // namespace
@@ -86,6 +100,8 @@ bool CheckNvmeDownload(std::uint32_t transferLength, CvError& error)
 
 int NvmeUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& error)
 {
+    const StepLog log = request.Log(error);
+    const std::string revisionBefore = identity.firmwareRevision;
     const auto download = [&] {
         return NvmeImageDownload(request.machine, request.path, request.image, request.transferLength,
                                  request.Has(kFlagDebug), error) != 0;
@@ -96,13 +112,15 @@ int NvmeUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& e
                           error) != 0;
     };
     const auto reset = [&] { return NvmeReset(request.machine, request.path, error) != 0; };
+    // The reset the committed image waits for before the drive runs it.
+    ActivationReset pending = ActivationReset::None;
 
     bool updated = true;
     if (!request.image.empty()) {
         ToolPrint("  Downloading firmware (I/O transfer length = %u) ...\n", request.transferLength);
         ToolFlush();
         updated = RunReportedSeries(request.attempts, "  SUCCESS: Firmware image download completed successfully\n",
-                                    download);
+                                    download, StepKind::Download, log);
     }
 
     if (updated && request.Has(kFlagActivate)) {
@@ -113,20 +131,36 @@ int NvmeUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& e
             ToolFlush();
         }
         updated = RunReportedSeries(request.attempts, "  SUCCESS: NVMe firmware commit completed successfully\n",
-                                    commit);
+                                    commit, StepKind::Commit, log);
         if (updated && resetNeeded != ActivationReset::None) {
             ToolPrint("  NOTE: The firmware was committed; the drive needs %s to run it\n",
                       ActivationResetText(resetNeeded));
             ToolFlush();
         }
+        if (updated)
+            pending = PendingAfterCommit(request.nvmeCommitAction, resetNeeded);
     }
-    if (updated && request.Has(kFlagNvmeReset))
-        updated = RunReportedSeries(request.attempts, "  SUCCESS: NVMe reset completed successfully\n", reset);
+    bool resetDone = false;
+    if (updated && request.Has(kFlagNvmeReset)) {
+        updated = RunReportedSeries(request.attempts, "  SUCCESS: NVMe reset completed successfully\n", reset,
+                                    StepKind::Reset, log);
+        resetDone = updated;
+    }
 
     // The refresh has its own error record, so that a failed update keeps its
     // reason for the FAILURE lines.
     CvError identifyError{};
-    if (ReadNvmeIdentity(request.machine, request.path, identity, identifyError))
+    const bool identified = ReadNvmeIdentity(request.machine, request.path, identity, identifyError) != 0;
+    log.Add(StepKind::Identify, 1, identified, identifyError);
+    // The controller reset is a controller level reset; a drive that runs
+    // another revision after it has taken the new firmware whatever reset it
+    // asked for.
+    if (resetDone && (pending == ActivationReset::ControllerLevel ||
+                      (identified && revisionBefore != identity.firmwareRevision)))
+        pending = ActivationReset::None;
+    if (pending != ActivationReset::None)
+        log.NeedsReset(ActivationResetText(pending));
+    if (identified)
         ToolPrint("  %s  %s  FW %s\n", identity.model, identity.serialNumber, identity.firmwareRevision);
     else
         ToolPrint("  ERROR retrieving Identify data for Device %d: %s\n  Error Code: %d\n",

@@ -12,6 +12,7 @@
 #include "output.h"
 #include "selection.h"
 #include "summary.h"
+#include "text_format.h"
 
 #include <unistd.h>
 
@@ -41,6 +42,7 @@ int EndRun(RunContext& run, int status)
 {
     ShutDownFramework(run);
     WaitExitDelay(run.options.exitDelaySeconds);
+    WriteReport(run, status);
     CloseLogFile();
     return status;
 }
@@ -49,6 +51,7 @@ int EndRunWaitingFirst(RunContext& run, int status)
 {
     WaitExitDelay(run.options.exitDelaySeconds);
     ShutDownFramework(run);
+    WriteReport(run, status);
     CloseLogFile();
     return status;
 }
@@ -56,6 +59,7 @@ int EndRunWaitingFirst(RunContext& run, int status)
 int AbandonRun(RunContext& run, int status)
 {
     WaitExitDelay(run.options.exitDelaySeconds);
+    WriteReport(run, status);
     CloseLogFile();
     return status;
 }
@@ -90,10 +94,14 @@ StepResult ReadModelFileStep(RunContext& run)
     const int entries = ReadModelStringFileInto(run.options.modelFile, RunModelTable());
     if (entries < 0) {
         ToolFlush();  // the reader has said that the file cannot be opened
+        run.NoteOutcome(RunOutcome::ModelFileUnusable,
+                        FormatText("Cannot open Model String file '%s'", run.options.modelFile));
         return EndRun(run, kExitModelFile);
     }
     if (entries == 0) {
         ToolPrint("ERROR: The model string file '%s' contains no valid entries\n", run.options.modelFile);
+        run.NoteOutcome(RunOutcome::ModelFileUnusable,
+                        FormatText("The model string file '%s' contains no valid entries", run.options.modelFile));
         ToolFlush();
         return EndRun(run, kExitModelFile);
     }
@@ -119,6 +127,7 @@ StepResult ConfigureFrameworkStep(RunContext& run)
         return {};
     ToolPrint("\nERROR: Config file - %s\n", run.error.message);
     ToolFlush();
+    run.NoteOutcome(RunOutcome::ConfigurationFailed, run.error.message);
     return EndRun(run, kExitConfiguration);
 }
 
@@ -193,22 +202,30 @@ StepResult MachineListStep(RunContext& run, CvUID& firstMachine)
     if (!CvMachineManager_GetMachineList(machines.get(), &run.error)) {
         ToolPrint("ERROR: %s\n", run.error.message);
         ToolFlush();
+        run.NoteOutcome(RunOutcome::NoMachine, run.error.message);
         return EndRun(run, kExitMachineList);
     }
     if (machines->count <= 0) {
         // Names the default file even when "-cfg" chose another one.
         ToolPrint("There are no machines available, edit firmstep.ini and specify at least one machine\n");
         ToolFlush();
+        run.NoteOutcome(RunOutcome::NoMachine, "There are no machines available");
         return EndRun(run, kExitMachineList);
     }
     firstMachine = machines->uids[0];
+    if (run.report)
+        run.report->machine = DescribeMachine(firstMachine);
     return {};
 }
 
 StepResult DiscoverDrivesStep(RunContext& run, CvUID machine)
 {
-    if (DiscoverDrives(machine, run.state, run.error))
+    if (DiscoverDrives(machine, run.state, run.error)) {
+        if (run.report)
+            run.report->drives = DescribeDrives(run.state.drives);
         return {};
+    }
+    run.NoteOutcome(RunOutcome::NoDrives, run.error.message);
     // Ends the line so that what follows (the framework's shut-down lines with
     // "-debug", or the shell's prompt) starts on a line of its own.
     ToolPrint("ERROR: No VT drives found - %s\n", run.error.message);
@@ -225,8 +242,10 @@ StepResult ListDrivesStep(RunContext& run)
 {
     PrintDriveList(run.state);
     ToolFlush();
-    if (run.state.Has(kFlagListOnly))
+    if (run.state.Has(kFlagListOnly)) {
+        run.NoteOutcome(RunOutcome::Listed);
         return EndRunWaitingFirst(run, kExitSuccess);
+    }
     return {};
 }
 
@@ -237,6 +256,7 @@ StepResult SelectDrivesStep(RunContext& run)
     if (PromptForSelection(run.state, stdin) == SelectionOutcome::NothingSelected) {
         ToolPrint("\nNo drives were selected, so no firmware was %s\n", OperationWord(run.state.flags));
         ToolFlush();
+        run.NoteOutcome(RunOutcome::NothingSelected);
         return EndRunWaitingFirst(run, kExitSuccess);
     }
     ToolPrint("\n");
@@ -251,13 +271,17 @@ StepResult TransferLengthCheckStep(RunContext& run)
     ToolPrint("ERROR: Firmware WAS NOT downloaded - incompatible '-cs <n>' specified '%d'\n",
               run.options.acceptedTransferLength);
     ToolFlush();
+    run.NoteOutcome(RunOutcome::TransferLengthRefused,
+                    FormatText("incompatible '-cs <n>' specified '%d'", run.options.acceptedTransferLength));
     return EndRunWaitingFirst(run, kExitTransferLength);
 }
 
 void DriveSteps(RunContext& run)
 {
-    for (std::uint32_t i = 0; i < run.state.drives.count && i < kDriveTableCapacity; ++i)
-        RunDriveStep(run.options, i, run.state, run.error, run.successes, run.failures, run.exitStatus);
+    for (std::uint32_t i = 0; i < run.state.drives.count && i < kDriveTableCapacity; ++i) {
+        DriveRecord* record = run.report && i < run.report->drives.size() ? &run.report->drives[i] : nullptr;
+        RunDriveStep(run.options, i, run.state, run.error, run.successes, run.failures, run.exitStatus, record);
+    }
 }
 
 // A C++ exception thrown from these steps ends the run quietly, as the last
@@ -271,6 +295,7 @@ int RunGuarded(RunContext& run, const std::function<int(RunContext&)>& steps)
     try {
         return steps(run);
     } catch (...) {
+        run.NoteOutcome(RunOutcome::Abandoned, "An unexpected fault ended the run");
         return AbandonRun(run, run.exitStatus);
     }
 }
@@ -291,6 +316,8 @@ int RunFirmstep(int argc, char** argv)
 
     PrintBannerStep(run);
     if (StepResult end = ParseCommandLineStep(run))
+        return *end;
+    if (StepResult end = StartReportStep(run))
         return *end;
     if (StepResult end = ReadModelFileStep(run))
         return *end;

@@ -1,6 +1,8 @@
 // The run of firmstep from the banner to the exit status, as a sequence of steps.
 #pragma once
 
+#include "report_file.h"
+#include "run_report.h"
 #include "run_state.h"
 #include "tool_options.h"
 
@@ -8,6 +10,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace firmstep {
 
@@ -22,6 +25,13 @@ struct RunContext {
     int successes = 0;         // drives processed successfully
     int failures = 0;          // drives that failed
     int exitStatus = 0;        // status reached so far; the per-drive step updates it
+    // With "-report": what the run did, and the file it is written to when
+    // the run ends, whichever way it ends after the command line was parsed.
+    std::optional<RunReport> report;
+    ReportFile reportFile;
+
+    // Says in the report how the run ended (a no-op without a report).
+    void NoteOutcome(RunOutcome outcome, std::string message = {});
 };
 
 // A step either lets the run go on (no value) or has ended it with a status.
@@ -33,6 +43,10 @@ int RunFirmstep(int argc, char** argv);
 // The steps, in run order.
 void PrintBannerStep(RunContext& run);
 StepResult ParseCommandLineStep(RunContext& run);
+// With "-report": makes sure the report file can be written before anything is
+// done, and starts the report; a file that cannot be written ends the run with
+// status 1.
+StepResult StartReportStep(RunContext& run);
 StepResult ReadModelFileStep(RunContext& run);
 void InitializeFrameworkStep(RunContext& run);
 // Configures the framework from the configuration file ("-cfg", else the
@@ -70,12 +84,16 @@ int SummaryStep(RunContext& run);
 // abandons the run (AbandonRun) with the exit status reached so far.
 int RunGuarded(RunContext& run, const std::function<int(RunContext&)>& steps);
 
-// Ways to end a run. Each waits the exit delay and closes the log file last.
+// Ways to end a run. Each waits the exit delay, writes the report (when one was
+// asked for) and closes the log file last.
 // Shuts the framework down (when it is up), then waits.
 int EndRun(RunContext& run, int status);
 // Waits first, then shuts the framework down.
 int EndRunWaitingFirst(RunContext& run, int status);
 // Leaves the framework as it is: the way out after an unexpected fault.
 int AbandonRun(RunContext& run, int status);
+// Writes the report file with `status` as the exit status; a no-op without
+// "-report". A report that cannot be written is said on the console.
+void WriteReport(RunContext& run, int status);
 
 }  // namespace firmstep

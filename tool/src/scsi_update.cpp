@@ -107,12 +107,18 @@ int ScsiUpdate(const UpdateRequest& request, DriveIdentity& identity, CvError& e
             return ScsiDownload(request.machine, request.path, request.image, request.transferLength, request.sasMode,
                                 debug, error) != 0;
         },
-        [&] { return ScsiActivate(request.machine, request.path, debug, error) != 0; });
+        [&] { return ScsiActivate(request.machine, request.path, debug, error) != 0; }, request.Log(error));
     if (!done)
         return 0;
+    // Mode 0x0E saves the image for an activation (mode 0x0F), a hard reset or
+    // a power-on to apply.
+    if (!request.image.empty() && (request.sasMode & 0x1F) == kScsiDeferredMode && !request.Has(kFlagActivate))
+        request.Log(error).NeedsReset(kPendingActivationText);
 
     Framework().sleepMilliseconds(kRefreshPauseMilliseconds);
-    if (ReadScsiIdentity(request.machine, request.path, identity, error))
+    const bool identified = ReadScsiIdentity(request.machine, request.path, identity, error) != 0;
+    request.Log(error).Add(StepKind::Identify, 1, identified);
+    if (identified)
         ToolPrint("  %s  %s  FW %s\n", identity.model, identity.serialNumber, identity.firmwareRevision);
     else
         ToolPrint("  ERROR retrieving Inquiry data for Device %d: %s\n  Error Code: %d\n",

@@ -12,6 +12,7 @@
 
 namespace firmstep {
 
+inline constexpr std::uint8_t kScsiDeferredMode = 0x0E;  // download and save, activate later
 inline constexpr std::uint8_t kScsiActivateMode = 0x0F;
 // Buffer offsets travel in 24 bits.
 inline constexpr std::uint32_t kScsiMaxImageLength = 0xFFFFFF;

@@ -23,6 +23,7 @@ struct ToolOptions {
     std::uint8_t nvmeSlot = 0;
     std::uint8_t nvmeCommitAction = 0;
     std::int32_t exitDelaySeconds = 0;
+    const char* reportFile = nullptr;       // "-report"; none means no report
 };
 
 }  // namespace firmstep

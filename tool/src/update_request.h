@@ -3,6 +3,7 @@
 #pragma once
 
 #include "drive_table.h"
+#include "run_report.h"
 #include "tool_options.h"
 
 #include <corvane.h>
@@ -24,8 +25,12 @@ struct UpdateRequest {
     std::uint8_t sasMode = kDefaultSasMode;  // WRITE BUFFER mode of the download
     std::uint8_t nvmeSlot = 0;
     std::uint8_t nvmeCommitAction = 0;
+    std::uint32_t pathIndex = 0;        // which of the drive's paths `path` is
+    UpdateRecord* record = nullptr;     // where the steps are kept for the report; none without one
 
     bool Has(std::uint32_t flag) const { return (flags & flag) != 0; }
+    // The steps of this update, with `error` as the record a failed step leaves its reason in.
+    StepLog Log(const CvError& error) const { return {record, pathIndex, &error}; }
 };
 
 }  // namespace firmstep

@@ -65,7 +65,7 @@ TEST(CommandLine, EverySwitchSetsItsOptionOrFlag)
 {
     Parsed p = Parse({"-batch_mode", "-cs", "4096", "-debug", "-dma", "-exit_delay", "5", "-list",
                       "-dev", "1,3-4", "-model", "models.txt", "-sas_mode", "300", "-sdsb=1", "-cfg",
-                      "other.ini", "-nvme_slot", "256", "-nvme_ca", "7", "-retries", "100"});
+                      "other.ini", "-nvme_slot", "256", "-nvme_ca", "7", "-retries", "100", "-report", "r.json"});
     ASSERT_EQ(p.result.outcome, ParseOutcome::Proceed) << p.result.message;
     EXPECT_EQ(p.options.requestedTransferLength, 4096);
     EXPECT_EQ(p.options.acceptedTransferLength, 4096);
@@ -78,6 +78,7 @@ TEST(CommandLine, EverySwitchSetsItsOptionOrFlag)
     EXPECT_EQ(p.options.nvmeSlot, 0);  // 256 reduced to 0 and accepted
     EXPECT_EQ(p.options.nvmeCommitAction, 7);
     EXPECT_EQ(p.options.retries, 100u);
+    EXPECT_STREQ(p.options.reportFile, "r.json");
     EXPECT_EQ(p.options.firmwareFile, nullptr);
     EXPECT_EQ(p.state.flags, kFlagBatchMode | kFlagDebug | kFlagDma | kFlagListOnly | kFlagDeviceList |
                                  kFlagModelMode | kFlagSasModeGiven | kFlagConfigFileGiven |
@@ -115,6 +116,7 @@ TEST(CommandLine, SwitchesMatchByPrefixInTableOrder)
     EXPECT_TRUE(Parse({"-listing"}).state.Has(kFlagListOnly));
     EXPECT_TRUE(Parse({"-debugger"}).state.Has(kFlagDebug));
     EXPECT_EQ(Parse({"-retries5", "3"}).options.retries, 3u);
+    EXPECT_STREQ(Parse({"-reports", "a.json", "-report", "b.json"}).options.reportFile, "b.json");
 
     // Case sensitive: -LIST is no switch.
     EXPECT_EQ(Parse({"-LIST"}).result.outcome, ParseOutcome::Error);

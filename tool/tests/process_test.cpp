@@ -78,6 +78,7 @@ TEST_F(FirmstepProgram, CommandLineErrors)
         {{"-retries", "0"}, neither + "retries must be between 1 and 100"},
         {{"-retries", "101"}, neither + "retries must be between 1 and 100"},
         {{"-retries", "x"}, neither + "retries must be between 1 and 100"},
+        {{"-report"}, neither + "no report file 'rFile' was specified with '-report'\n"},
         {{"-bogus"}, "ERROR: Invalid command line switch:\n-bogus\n"},
         {{"-p"}, "ERROR: Invalid command line switch:\n-p\n"},
         {{"-"}, "ERROR: Invalid command line switch:\n-\n"},
