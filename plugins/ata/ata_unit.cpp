@@ -94,9 +94,8 @@ int AtaUnit::execute(CvCommand* command, CvError* error) {
         writeBlock(command, DeviceSettingsSupport{0x0021, 0x0001});
         return CvSetNoError(error);
     case DEVICE_FUNCTION_GET_SETTING:
-        return getSetting(command, error);
     case DEVICE_FUNCTION_SET_SETTING:
-        return setSetting(command, error);
+        return answerSetting(command, "ATA", true, error);
     case DEVICE_FUNCTION_GET_ABILITY_COUNT:
         writeBlock<int32_t>(command, kAbilityCount);
         return CvSetNoError(error);
@@ -105,28 +104,6 @@ int AtaUnit::execute(CvCommand* command, CvError* error) {
     default:
         return doAtaCommand(command, error);
     }
-}
-
-int AtaUnit::getSetting(CvCommand* command, CvError* error) {
-    auto setting = readBlock<DeviceSetting>(command);
-    if (setting.identifier == DEVICE_SETTING_TIMEOUT) {
-        setting.value = timeoutNs();
-    } else if (setting.identifier == DEVICE_SETTING_ATA_CONSTANT) {
-        setting.value = 1;
-    } else {
-        return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported ATA setting to get: %d", setting.identifier);
-    }
-    writeBlock(command, setting);
-    return CvSetNoError(error);
-}
-
-int AtaUnit::setSetting(CvCommand* command, CvError* error) {
-    auto setting = readBlock<DeviceSetting>(command);
-    if (setting.identifier != DEVICE_SETTING_TIMEOUT) {
-        return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported ATA setting to set: %d", setting.identifier);
-    }
-    setTimeoutNs(setting.value);
-    return CvSetNoError(error);
 }
 
 int AtaUnit::doAtaCommand(CvCommand* command, CvError* error) {

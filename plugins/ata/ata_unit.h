@@ -19,8 +19,6 @@ public:
     int execute(CvCommand* command, CvError* error) override;
 
 private:
-    int getSetting(CvCommand* command, CvError* error);
-    int setSetting(CvCommand* command, CvError* error);
     int doAtaCommand(CvCommand* command, CvError* error);
 
     DeviceContractRules rules_;

@@ -56,6 +56,27 @@ void DiskUnit::setTimeoutNs(uint64_t value) {
     timeoutNs_ = value;
 }
 
+int DiskUnit::answerSetting(CvCommand* command, const char* kind, bool ataConstant, CvError* error) {
+    auto setting = readBlock<DeviceSetting>(command);
+    if (command->function == DEVICE_FUNCTION_SET_SETTING) {
+        if (setting.identifier != DEVICE_SETTING_TIMEOUT) {
+            return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported %s setting to set: %d", kind,
+                              setting.identifier);
+        }
+        setTimeoutNs(setting.value);
+        return CvSetNoError(error);
+    }
+    if (setting.identifier == DEVICE_SETTING_TIMEOUT) {
+        setting.value = timeoutNs();
+    } else if (ataConstant && setting.identifier == DEVICE_SETTING_ATA_CONSTANT) {
+        setting.value = 1;
+    } else {
+        return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported %s setting to get: %d", kind, setting.identifier);
+    }
+    writeBlock(command, setting);
+    return CvSetNoError(error);
+}
+
 // Called by the OS devices plug-in when the disk goes away or comes back.
 void DiskUnit::notify(void* owner, int32_t arrived, const char* path, const DriveInfoBlock* /*info*/) {
     auto* unit = static_cast<DiskUnit*>(owner);

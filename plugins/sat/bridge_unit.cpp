@@ -33,8 +33,8 @@ int BridgeUnit::execute(CvCommand* command, CvError* error) {
     case DEVICE_FUNCTION_GET_SETTINGS_SUPPORT:
         writeBlock(command, DeviceSettingsSupport{0x0021, 0x0001});
         return CvSetNoError(error);
-    case DEVICE_FUNCTION_GET_SETTING: return getSetting(command, error);
-    case DEVICE_FUNCTION_SET_SETTING: return setSetting(command, error);
+    case DEVICE_FUNCTION_GET_SETTING:
+    case DEVICE_FUNCTION_SET_SETTING: return answerSetting(command, "ATA", true, error);
     case DEVICE_FUNCTION_GET_ABILITY_COUNT:
         writeBlock<int32_t>(command, count);
         return CvSetNoError(error);
@@ -66,27 +66,6 @@ std::shared_ptr<passthrough::OpenDisk> BridgeUnit::diskOrFail(CvError* error) co
     std::shared_ptr<passthrough::OpenDisk> disk = snapshot().disk;
     if (!disk) CvSetError(error, CV_ERROR_FAILED, "Device is unavailable");
     return disk;
-}
-
-int BridgeUnit::getSetting(CvCommand* command, CvError* error) {
-    auto setting = readBlock<DeviceSetting>(command);
-    if (setting.identifier == DEVICE_SETTING_TIMEOUT) {
-        setting.value = timeoutNs();
-    } else if (setting.identifier == DEVICE_SETTING_ATA_CONSTANT) {
-        setting.value = 1;
-    } else {
-        return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported ATA setting to get: %d", setting.identifier);
-    }
-    writeBlock(command, setting);
-    return CvSetNoError(error);
-}
-
-int BridgeUnit::setSetting(CvCommand* command, CvError* error) {
-    auto setting = readBlock<DeviceSetting>(command);
-    if (setting.identifier != DEVICE_SETTING_TIMEOUT)
-        return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported ATA setting to set: %d", setting.identifier);
-    setTimeoutNs(setting.value);
-    return CvSetNoError(error);
 }
 
 AtaAbility makeAbility(uint8_t protocol, uint32_t maxTransfer, uint64_t maxLba, uint16_t writable,

@@ -29,8 +29,6 @@ protected:
     std::shared_ptr<passthrough::OpenDisk> diskOrFail(CvError* error) const;
 
 private:
-    int getSetting(CvCommand* command, CvError* error);
-    int setSetting(CvCommand* command, CvError* error);
 
     DeviceContractRules rules_;
     uint32_t capabilities_;

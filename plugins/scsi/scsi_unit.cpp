@@ -81,23 +81,9 @@ int ScsiUnit::execute(CvCommand* command, CvError* error) {
     case DEVICE_FUNCTION_GET_SETTINGS_SUPPORT:
         writeBlock(command, DeviceSettingsSupport{0x0001, 0x0001});
         return CvSetNoError(error);
-    case DEVICE_FUNCTION_GET_SETTING: {
-        auto setting = readBlock<DeviceSetting>(command);
-        if (setting.identifier != DEVICE_SETTING_TIMEOUT) {
-            return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported SCSI setting to get: %d", setting.identifier);
-        }
-        setting.value = timeoutNs();
-        writeBlock(command, setting);
-        return CvSetNoError(error);
-    }
-    case DEVICE_FUNCTION_SET_SETTING: {
-        auto setting = readBlock<DeviceSetting>(command);
-        if (setting.identifier != DEVICE_SETTING_TIMEOUT) {
-            return CvSetError(error, CV_ERROR_INVALID_INPUT, "Unsupported SCSI setting to set: %d", setting.identifier);
-        }
-        setTimeoutNs(setting.value);
-        return CvSetNoError(error);
-    }
+    case DEVICE_FUNCTION_GET_SETTING:
+    case DEVICE_FUNCTION_SET_SETTING:
+        return answerSetting(command, "SCSI", false, error);
     case DEVICE_FUNCTION_GET_ABILITY_COUNT:
         writeBlock<int32_t>(command, kAbilityCount);
         return CvSetNoError(error);

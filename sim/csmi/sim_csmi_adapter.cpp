@@ -8,13 +8,13 @@
 
 #include "csmi/csmi_wire.h"
 #include "simdrive/ata_drive.h"
+#include "simdrive/register_fis.h"
 #include "simdrive/scsi_drive.h"
 
 namespace simdrive {
 
 namespace {
 
-constexpr uint8_t kFisTypeDeviceToHost = 0x34;
 constexpr uint8_t kVendorCommand = 0x80;
 constexpr uint8_t kInitiatorProtocols = CSMI_PROTOCOL_SSP | CSMI_PROTOCOL_STP | CSMI_PROTOCOL_SMP;
 
@@ -31,39 +31,6 @@ bool phaseOf(uint32_t flags, AtaDataPhase& phase) {
     case CSMI_STP_DMA_WRITE: phase = AtaDataPhase::DmaOut; return true;
     default: return false;
     }
-}
-
-AtaInputs inputsOf(const uint8_t* fis) {
-    AtaInputs in;
-    in.command = fis[2];
-    in.features = fis[3];
-    in.lbaLow = fis[4];
-    in.lbaMid = fis[5];
-    in.lbaHigh = fis[6];
-    in.device = fis[7];
-    in.lbaLowExp = fis[8];
-    in.lbaMidExp = fis[9];
-    in.lbaHighExp = fis[10];
-    in.featuresExp = fis[11];
-    in.count = fis[12];
-    in.countExp = fis[13];
-    return in;
-}
-
-void statusFis(const AtaOutputs& out, uint8_t* fis) {
-    std::memset(fis, 0, CSMI_FIS_SIZE);
-    fis[0] = kFisTypeDeviceToHost;
-    fis[2] = out.status;
-    fis[3] = out.error;
-    fis[4] = out.lbaLow;
-    fis[5] = out.lbaMid;
-    fis[6] = out.lbaHigh;
-    fis[7] = out.device;
-    fis[8] = out.lbaLowExp;
-    fis[9] = out.lbaMidExp;
-    fis[10] = out.lbaHighExp;
-    fis[12] = out.count;
-    fis[13] = out.countExp;
 }
 
 }  // namespace
@@ -189,16 +156,15 @@ int SimCsmiAdapter::stp(uint8_t* buffer, uint32_t size) {
             setReturnCode(buffer, CSMI_STATUS_INVALID_PARAMETER);
             return 0;
         }
-        ata.registers = inputsOf(request.commandFis);
-        const AtaInputs& in = ata.registers;
-        ata.extended = (in.featuresExp | in.countExp | in.lbaLowExp | in.lbaMidExp | in.lbaHighExp) != 0;
+        ata.registers = registerFisInputs(request.commandFis);
+        ata.extended = carriesExpandedRegisters(ata.registers);
         ata.data = std::span<uint8_t>(buffer + CSMI_STP_DATA_OFFSET, request.dataLength);
         if (drive->execute(ata, reply) == BusResult::DeviceGone) {
             errno = ENXIO;
             return -1;
         }
     }
-    statusFis(reply.registers, request.statusFis);
+    writeDeviceToHostFis(reply.registers, request.statusFis, sizeof request.statusFis);
     request.dataBytes = reply.transferred;
     request.header.returnCode = CSMI_STATUS_SUCCESS;
     std::memcpy(buffer, &request, sizeof request);

@@ -8,6 +8,7 @@
 #include <span>
 
 #include "simdrive/ata_drive.h"
+#include "simdrive/register_fis.h"
 #include "simdrive/scsi_drive.h"
 #include "storelib_farm.h"
 
@@ -179,39 +180,13 @@ uint32_t stpPassThrough(const StoreLibCommandRecord& command, AtaDrive& drive) {
         return kSimStatusBadData;
     }
     AtaRequest ata;
-    AtaInputs& in = ata.registers;
-    in.command = fis[2];
-    in.features = fis[3];
-    in.lbaLow = fis[4];
-    in.lbaMid = fis[5];
-    in.lbaHigh = fis[6];
-    in.device = fis[7];
-    in.lbaLowExp = fis[8];
-    in.lbaMidExp = fis[9];
-    in.lbaHighExp = fis[10];
-    in.featuresExp = fis[11];
-    in.count = fis[12];
-    in.countExp = fis[13];
-    ata.extended = (in.lbaLowExp | in.lbaMidExp | in.lbaHighExp | in.featuresExp | in.countExp) != 0;
+    ata.registers = registerFisInputs(fis);
+    ata.extended = carriesExpandedRegisters(ata.registers);
     ata.phase = phaseOf(request->protocolFlags);
     ata.data = data.subspan(STORELIB_STP_REQUEST_SIZE, request->dataLength);
     AtaReply reply;
     if (drive.execute(ata, reply) == BusResult::DeviceGone) return kSimStatusDeviceGone;
-    const AtaOutputs& out = reply.registers;
-    uint8_t* answer = request->responseFis;
-    std::memset(answer, 0, sizeof request->responseFis);
-    answer[0] = STORELIB_FIS_REGISTER_D2H;
-    answer[2] = out.status;
-    answer[3] = out.error;
-    answer[4] = out.lbaLow;
-    answer[5] = out.lbaMid;
-    answer[6] = out.lbaHigh;
-    answer[7] = out.device;
-    answer[8] = out.lbaLowExp;
-    answer[9] = out.lbaMidExp;
-    answer[10] = out.lbaHighExp;
-    answer[12] = out.count;
-    answer[13] = out.countExp;
+    writeDeviceToHostFis(reply.registers, request->responseFis, sizeof request->responseFis);
     return STORELIB_STATUS_SUCCESS;
 }
 

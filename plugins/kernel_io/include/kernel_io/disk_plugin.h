@@ -100,6 +100,11 @@ public:
     uint64_t timeoutNs() const;
     void setTimeoutNs(uint64_t value);
 
+    // Functions 2 and 3 (get and set setting): setting 0 is the command
+    // time-out; an ATA service also reads the constant setting 5 as 1. `kind`
+    // names the service in the refusal ("ATA", "SCSI").
+    int answerSetting(CvCommand* command, const char* kind, bool ataConstant, CvError* error);
+
 protected:
     mutable std::mutex mutex_;
 
